@@ -1,0 +1,40 @@
+# make test      install what is missing, build into build/, run every test
+# make sanitize  the same suite under ASan+UBSan (build-asan/) and TSan (build-tsan/)
+# make bench     the benchmarks against their peers (installs the peers)
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build test sanitize asan tsan bench format clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+asan:
+	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DZANTRIX_SANITIZE=address -DZANTRIX_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug"
+
+tsan:
+	$(MAKE) test BUILD=build-tsan CMAKE_FLAGS="-DZANTRIX_SANITIZE=thread -DZANTRIX_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug"
+
+sanitize: asan tsan
+
+bench:
+	@scripts/install-deps --bench
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DZANTRIX_BUILD_TESTS=OFF
+	cmake --build build-bench -j $(JOBS) --target bench_metrics
+	bench/metrics/run build-bench/bench/bench_metrics
+
+format:
+	clang-format -i $$(git ls-files '*.h' '*.cpp')
+
+clean:
+	rm -rf build build-asan build-tsan build-bench

@@ -1,0 +1,19 @@
+# zantrix_library(NAME SOURCES ... [DEPS ...] [PRIVATE_DEPS ...])
+# One shared library per module; includes are rooted at the repository.
+function(zantrix_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(${name} SHARED ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
+endfunction()
+
+# zantrix_test(NAME SOURCES ... DEPS ...)
+# One GoogleTest executable, each test registered with CTest.
+function(zantrix_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "ZANTRIX_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")
+endfunction()

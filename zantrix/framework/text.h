@@ -1,0 +1,24 @@
+// Text forms shared by the records: the shortest decimal text of a number
+// that reads back to the same value (with ".0" on whole numbers, "nan",
+// "inf"), quoted texts, and absent values shown as None.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zantrix::framework {
+
+std::string format_number(double value);
+std::string quote_text(std::string_view text);
+
+inline std::string format_integer(std::int64_t value) { return std::to_string(value); }
+inline std::string format_bool(bool value) { return value ? "True" : "False"; }
+
+template <class T, class F>
+std::string format_optional(const std::optional<T>& value, F&& format) {
+  return value ? format(*value) : std::string("None");
+}
+
+}  // namespace zantrix::framework
