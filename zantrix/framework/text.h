@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace zantrix::framework {
 
@@ -15,6 +16,23 @@ std::string quote_text(std::string_view text);
 
 inline std::string format_integer(std::int64_t value) { return std::to_string(value); }
 inline std::string format_bool(bool value) { return value ? "True" : "False"; }
+
+// Builds "Type(name=value, name=value)", the text form of every record.
+class RecordText {
+ public:
+  explicit RecordText(std::string_view type_name) : text_(type_name) { text_ += '('; }
+  RecordText& add(std::string_view name, std::string_view value_text) {
+    if (!first_) text_ += ", ";
+    first_ = false;
+    text_.append(name).append("=").append(value_text);
+    return *this;
+  }
+  std::string finish() && { return std::move(text_) + ")"; }
+
+ private:
+  std::string text_;
+  bool first_ = true;
+};
 
 template <class T, class F>
 std::string format_optional(const std::optional<T>& value, F&& format) {
