@@ -59,7 +59,7 @@ TEST_F(ConfigFile, ReadsEveryKeyAndResolvesRelativeDirectoriesAgainstTheFile) {
   EXPECT_EQ(config.DB().at("sqlite3"), (dir_ / "db").string());
   EXPECT_EQ(config.DB().at("other"), std::nullopt);
   EXPECT_EQ(config.TELEGRAM_TOKEN(), "123:abc");
-  EXPECT_EQ(config.TELEGRAM_CHAT_ID(), -100042);
+  EXPECT_EQ(config.TELEGRAM_CHAT_ID(), -10042);
   EXPECT_EQ(config.TELEGRAM_API_URL(), "https://api.telegram.org");
 }
 

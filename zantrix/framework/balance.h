@@ -11,9 +11,9 @@ namespace zantrix::framework {
 
 struct AccountBalance {
   double cash = 0;
-  std::optional<std::string> cash_by_currency;
+  std::optional<std::string> cash_by_currency = {};
   double available_cash = 0;
-  std::optional<double> max_power_short;
+  std::optional<double> max_power_short = {};
   double net_cash_power = 0;
   double maintenance_margin = 0;
   double realized_pnl = 0;

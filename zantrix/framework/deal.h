@@ -15,12 +15,12 @@ struct Deal {
   Direction direction = Direction::LONG;
   Offset offset = Offset::NONE;
   OrderType order_type = OrderType::MARKET;
-  DateTime updated_time{};
+  DateTime updated_time = {};
   double filled_avg_price = 0;
   double filled_quantity = 0;
-  std::string deal_id;
-  std::string order_id;
-  std::string gateway_name;
+  std::string deal_id = {};
+  std::string order_id = {};
+  std::string gateway_name = {};
 
   friend bool operator==(const Deal&, const Deal&) = default;
 };

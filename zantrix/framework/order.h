@@ -19,15 +19,15 @@ struct Order {
   Direction direction = Direction::LONG;
   Offset offset = Offset::NONE;
   OrderType order_type = OrderType::MARKET;
-  std::string gateway_name;
-  std::optional<double> stop_price;
-  std::string order_id;
+  std::string gateway_name = {};
+  std::optional<double> stop_price = {};
+  std::string order_id = {};
   OrderStatus status = OrderStatus::UNKNOWN;
-  DateTime create_time{};
-  DateTime updated_time{};
+  DateTime create_time = {};
+  DateTime updated_time = {};
   double filled_avg_price = 0;
   double filled_quantity = 0;
-  std::string remark;
+  std::string remark = {};
 
   friend bool operator==(const Order&, const Order&) = default;
 };

@@ -15,7 +15,7 @@ struct PositionData {
   Direction direction = Direction::LONG;
   double holding_price = 0;
   double quantity = 0;
-  DateTime update_time{};
+  DateTime update_time = {};
 
   friend bool operator==(const PositionData&, const PositionData&) = default;
 };

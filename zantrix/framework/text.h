@@ -27,7 +27,7 @@ class RecordText {
     text_.append(name).append("=").append(value_text);
     return *this;
   }
-  std::string finish() && { return std::move(text_) + ")"; }
+  std::string finish() const { return text_ + ")"; }
 
  private:
   std::string text_;
