@@ -42,6 +42,7 @@ struct HoldingPeriodRow {
   std::string close_datetime;
 };
 
+// The work of holding_period on the two texts themselves.
 double _holding_period(std::string_view open_datetime, std::string_view close_datetime);
 
 // Minutes from opening to closing, fractions kept and negative when the
@@ -79,13 +80,13 @@ double sharpe_ratio(std::span<const double> returns, int days = 252);
 
 // The Sharpe ratio of returns - benchmark_returns, taken element by element.
 // ValueError when the two arrays differ in length.
-double information_ratio(std::span<const double> returns,
-                         std::span<const double> benchmark_returns, int days = 252);
+double information_ratio(std::span<const double> returns, std::span<const double> benchmark_returns,
+                         int days = 252);
 
 // The Sharpe ratio of returns scaled by std(benchmark_returns), which is not
 // annualised. ValueError when the two arrays differ in length.
-double modigliani_ratio(std::span<const double> returns,
-                        std::span<const double> benchmark_returns, double days = 252);
+double modigliani_ratio(std::span<const double> returns, std::span<const double> benchmark_returns,
+                        double days = 252);
 
 // The worst drawdown within a trailing window, per period: the minimum over
 // the last `window` values of pv[t] / max(pv over the last `window` values
@@ -95,7 +96,6 @@ double modigliani_ratio(std::span<const double> returns,
 // (positions for a plain array). Takes time linear in the length whatever
 // the window. ValueError when window < 1.
 Series rolling_maximum_drawdown(const Series& portfolio_value, std::int64_t window = 252);
-Series rolling_maximum_drawdown(std::span<const double> portfolio_value,
-                                std::int64_t window = 252);
+Series rolling_maximum_drawdown(std::span<const double> portfolio_value, std::int64_t window = 252);
 
 }  // namespace zantrix::plugins::analysis
