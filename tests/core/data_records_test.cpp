@@ -262,7 +262,7 @@ TEST(RecordBuilderTest, OtherTypesByName) {
 
 TEST(RecordBuilderTest, ConstructionErrorsNameTheCulprit) {
   const std::vector<std::string> bar_columns{"open", "high", "low", "close", "volume"};
-  EXPECT_THROW(RecordBuilder::make("Tick", bar_columns), TypeError);
+  EXPECT_THROW(RecordBuilder::make("Tick", bar_columns), KeyError);
   EXPECT_NE(error_text([&] { RecordBuilder::make("Tick", bar_columns); }).find("class_name"),
             std::string::npos);
 

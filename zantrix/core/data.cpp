@@ -324,8 +324,8 @@ RecordBuilder RecordBuilder::make(std::string_view class_name,
     return {&build_record<OrderBook>, resolve_columns<OrderBook>(column_names)};
   }
   if (class_name == "Quote") return {&build_record<Quote>, resolve_columns<Quote>(column_names)};
-  throw TypeError("class_name must be one of Bar, CapitalDistribution, OrderBook, Quote; got '" +
-                  std::string(class_name) + "'");
+  throw KeyError("no record type named '" + std::string(class_name) +
+                 "': class_name must be one of Bar, CapitalDistribution, OrderBook, Quote");
 }
 
 MarketRecord RecordBuilder::build(const Security& security, DateTime datetime,

@@ -175,9 +175,9 @@ R replace(const R& record, std::initializer_list<FieldAssignment> changes) {
 // security, and then overrides what the caller gives.
 class RecordBuilder {
  public:
-  // A TypeError when `class_name` is not one of "Bar", "CapitalDistribution",
-  // "OrderBook" or "Quote", when a column is no field of that type, or when a
-  // required field is neither a column nor supplied by build.
+  // A KeyError when `class_name` is not one of "Bar", "CapitalDistribution",
+  // "OrderBook" or "Quote"; a TypeError when a column is no field of that
+  // type, or when a required field is neither a column nor supplied by build.
   static RecordBuilder make(std::string_view class_name,
                             std::span<const std::string> column_names);
 
