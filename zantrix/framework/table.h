@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -51,6 +52,9 @@ class Column {
   std::span<const std::int64_t> integers() const;
   std::span<const std::string> texts() const;
   std::span<const DateTime> datetimes() const;
+  // The stored values for filling or editing in place. A number set to NaN
+  // becomes missing; the missing marks of a text column are not changed by
+  // writing through `texts_mut`.
   std::vector<double>& numbers_mut();
   std::vector<std::string>& texts_mut();
 
@@ -64,6 +68,7 @@ class Column {
   void push_text(std::string v);
   void push_datetime(DateTime v);
   void push_missing();
+  void append_missing(std::size_t count);
   void set_missing(std::size_t row);
 
   const Storage& storage() const { return storage_; }
@@ -76,7 +81,9 @@ class Column {
   // A column of `n` missing cells of this kind.
   Column missing_like(std::size_t n) const;
 
-  friend bool operator==(const Column&, const Column&) = default;
+  // Same name, kind and cells; two missing cells are equal whatever they store
+  // (so a NaN number equals a NaN number here).
+  friend bool operator==(const Column&, const Column&);
 
  private:
   std::string name_;
@@ -87,7 +94,8 @@ class Column {
 class Table {
  public:
   Table() = default;
-  // Columns of equal length; labels 0, 1, 2, ...
+  // Columns of equal length and distinct names (a ValueError otherwise);
+  // labels 0, 1, 2, ...
   explicit Table(std::vector<Column> columns);
 
   std::size_t rows() const { return labels_.size(); }
@@ -107,20 +115,30 @@ class Table {
   Column& column_at(std::size_t i) { return columns_.at(i); }
 
   // Adds a column of `rows()` cells (a ValueError on another length or a
-  // duplicate name).
+  // duplicate name). The first column of a table without columns may have any
+  // length; the rows are then labelled 0, 1, 2, ...
   void add_column(Column column);
   // Replaces a column of the same length in place.
   void replace_column(std::size_t i, Column column);
 
-  // The rows at `positions`, in that order, with their labels.
+  // The rows at `positions`, in that order, with their labels
+  // (std::out_of_range for a position past the last row).
   Table take(std::span<const std::size_t> positions) const;
-  // The rows whose `keep` flag is set.
+  // The rows whose `keep` flag is set; one flag per row (a ValueError
+  // otherwise).
   Table select(std::span<const std::uint8_t> keep) const;
-  // Rows ordered by the column's values ascending (stable; missing last).
+  // Rows ordered by the column's values ascending (stable; missing last;
+  // texts by bytes).
   void sort_by(std::string_view column);
   // Appends `other`'s rows and labels. Columns are matched by name; a column
-  // that only one side has is filled with missing cells on the other.
+  // that only one side has is filled with missing cells on the other. An
+  // integer column meeting a number column becomes a number column; any other
+  // difference of kind is a ValueError naming the column, and leaves the table
+  // unchanged.
   void append(const Table& other);
+  // The rows of `parts` one after another, as repeated `append` would give,
+  // but with every column built in one allocation: join many tables with this.
+  static Table concat(std::span<const Table> parts);
   // Labels become 0, 1, 2, ... in row order.
   void renumber();
   // Drops every row with a missing cell in any column.
