@@ -52,9 +52,9 @@ auto safe_call(std::string_view label, F&& fn, Args&&... args) {
 std::string get_kline_dfield_from_seconds(std::int64_t time_step);
 
 // The fields of record `n` (counted from 1) of the comma-separated file at
-// `path` (read whole). Quoted fields may hold commas, doubled quotes and line breaks (a
-// record may span lines); CRLF line ends and a UTF-8 byte-order mark are
-// handled. An empty line, or an `n` past the last record, gives no fields.
+// `path`, which is read whole. Quoted fields may hold commas, doubled quotes
+// and line breaks (a record may span lines); CRLF line ends and a UTF-8
+// byte-order mark are handled. An empty line, or an `n` past the last record, gives no fields.
 // A FileNotFoundError when the file cannot be opened, a ValueError for n < 1.
 std::vector<std::string> read_row_from_csv(const std::filesystem::path& path, std::int64_t n);
 
