@@ -1,6 +1,8 @@
 #include "zantrix/core/data/history.h"
 
+#include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "tests/core/data/history_fixture.h"
 #include "zantrix/framework/errors.h"
@@ -214,4 +216,26 @@ TEST_F(History, OtherColumnsAreNumbersOnlyWhenEveryFileAgrees) {
   EXPECT_EQ(t.column("ticker").kind(), zf::ColumnKind::Text);
   EXPECT_EQ(t.column("num_trds").kind(), zf::ColumnKind::Text);
   EXPECT_EQ(t.column("num_trds").texts()[0], "7");
+}
+
+TEST_F(History, NumbersReadBackExactlyAsTheirShortestText) {
+  // Plain decimals take a fast path; every value must equal the standard parse.
+  std::string file = kHeader;
+  std::vector<double> expected;
+  std::uint64_t state = 12345;
+  for (int i = 0; i < 2000; ++i) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    const double v = static_cast<double>(state >> 11) / static_cast<double>(1ULL << (i % 60));
+    char text[64];
+    std::snprintf(text, sizeof text, i % 3 == 0 ? "%.17g" : (i % 3 == 1 ? "%.2f" : "%.9f"), v);
+    double parsed;
+    std::from_chars(text, text + std::strlen(text), parsed);
+    expected.push_back(parsed);
+    file += "2024-03-01 09:00:00," + std::string(text) + ",1,1,1,1\n";
+  }
+  write("K_1M", "ABC", "2024-03-01.csv", file);
+  const auto t = intraday(at(2024y / March / 1, 0h), at(2024y / March / 1, 23h));
+  const auto open = t.column("open").numbers();
+  ASSERT_EQ(open.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(open[i], expected[i]) << i;
 }

@@ -89,8 +89,8 @@ DateTime shifted_start(const Security& security, DateTime start) {
   return start - std::chrono::minutes(step / 60 / 1000);
 }
 
-Table load_intraday(const Security& security, DateTime start, DateTime end,
-                    std::string_view dtype, const DataOptions& options) {
+Table load_intraday(const Security& security, DateTime start, DateTime end, std::string_view dtype,
+                    const DataOptions& options) {
   const std::vector<std::string> names = files_in_range(security, start, end, dtype, options);
   // Each file is read from the directory its name was listed in.
   Table table = read_files(_get_data_path(security, dtype, options), names);

@@ -14,55 +14,55 @@
 // `high`, `low`, `close` and `volume` are numbers; any other column is a
 // number when every non-empty cell of every file read parses as one, and a
 // text otherwise. An empty cell is missing, and a row with fewer fields than
-// the header has missing cells. A row with more fields than the header, a
-// time or a price cell that does not parse, is an error naming the file, the
-// line and the column.
+// the header has missing cells; empty lines hold no bar. A row with more
+// fields than the header, or a time or price cell that does not parse, is an
+// error naming the file, the line and the column.
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "zantrix/framework/csv_reader.h"
+#include "zantrix/framework/file_buffer.h"
 #include "zantrix/framework/table.h"
 
 namespace zantrix::core {
 
-// One history file, read and split, with the columns it contributes.
+// One history file, read and recognised, with the columns it contributes.
+// Its bars are split when the table is built.
 class HistoryFile {
  public:
-  // Reads the file and recognises its layout.
   static HistoryFile read(const std::filesystem::path& path);
 
-  const framework::CsvDocument& document() const { return doc_; }
+  const std::filesystem::path& path() const { return path_; }
   // The names of the columns this file contributes, in file order.
   const std::vector<std::string>& names() const { return names_; }
-  // For column `c`, the index of its field within a record.
-  std::size_t field_of(std::size_t c) const { return fields_[c]; }
-  // The records that hold bars (header records and empty lines left out).
-  std::span<const std::size_t> rows() const { return rows_; }
-  // The cell of column `c` in record `record` (empty when the record is short).
-  std::string_view cell(std::size_t record, std::size_t c) const {
-    const auto fields = doc_.record(record);
-    return fields_[c] < fields.size() ? fields[fields_[c]] : std::string_view();
-  }
 
  private:
-  explicit HistoryFile(framework::CsvDocument doc) : doc_(std::move(doc)) {}
-  void read_plain();
+  friend class HistoryTableBuilder;
+  HistoryFile(std::filesystem::path path, framework::FileBuffer buffer)
+      : path_(std::move(path)), buffer_(std::move(buffer)) {}
+  void read_plain(std::span<const std::string_view> header);
   void read_multi_contract();
-  void check_widths(std::size_t first_row, std::size_t width);
 
-  framework::CsvDocument doc_;
+  std::filesystem::path path_;
+  framework::FileBuffer buffer_;                    // the file as read (plain layout)
+  char* bars_ = nullptr;                            // where the bar lines start (plain layout)
+  std::size_t bars_line_ = 0;                       // the line number there
+  std::optional<framework::CsvDocument> document_;  // the split file (multi-contract layout)
   std::vector<std::string> names_;
-  std::vector<std::size_t> fields_;
-  std::vector<std::size_t> rows_;
+  std::vector<std::size_t> fields_;  // for each column, its field within a record
+  std::size_t width_ = 0;            // fields of the header
 };
 
 // One table of the files' rows, in file order, with the union of their
 // columns (in order of first appearance); a column a file lacks is missing
-// in that file's rows. Rows are labelled 0, 1, 2, ... in table order.
-framework::Table build_history_table(std::span<const HistoryFile> files);
+// in that file's rows. Rows are labelled 0, 1, 2, ... in table order. The
+// files' buffers are changed in place (quoted fields are unescaped), so a file
+// serves one table.
+framework::Table build_history_table(std::span<HistoryFile> files);
 
 }  // namespace zantrix::core

@@ -13,8 +13,7 @@ using framework::ColumnKind;
 namespace {
 
 bool is_record_type(std::string_view name) {
-  return name == "Bar" || name == "CapitalDistribution" || name == "OrderBook" ||
-         name == "Quote";
+  return name == "Bar" || name == "CapitalDistribution" || name == "OrderBook" || name == "Quote";
 }
 
 FieldValue cell_value(const Column& column, std::size_t row) {
@@ -41,7 +40,9 @@ FieldValue cell_value(const Column& column, std::size_t row) {
 
 DataIterator::DataIterator(Security security, std::shared_ptr<const framework::Table> table,
                            std::string class_name)
-    : security_(std::move(security)), table_(std::move(table)), class_name_(std::move(class_name)) {}
+    : security_(std::move(security)),
+      table_(std::move(table)),
+      class_name_(std::move(class_name)) {}
 
 void DataIterator::start() {
   started_ = true;

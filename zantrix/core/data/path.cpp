@@ -45,7 +45,8 @@ std::int64_t to_integer(const std::string& text) {
   }
   std::int64_t value = 0;
   const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-  if (s.empty() || s.front() < '0' || s.front() > '9' || ec != std::errc() || end != s.data() + s.size()) {
+  if (s.empty() || s.front() < '0' || s.front() > '9' || ec != std::errc() ||
+      end != s.data() + s.size()) {
     throw ValueError("invalid literal for int() with base 10: '" + text + "'");
   }
   return negative ? -value : value;
@@ -81,8 +82,8 @@ std::string _get_data_path(const Security& security, std::string_view dtype,
     const std::int64_t step = framework::zantrix_config().TIME_STEP();
     seconds = step / 1000 - (step % 1000 < 0 ? 1 : 0);  // towards minus infinity
   }
-  return base_directory("kline") + "/" + framework::get_kline_dfield_from_seconds(seconds) +
-         "/" + security.code();
+  return base_directory("kline") + "/" + framework::get_kline_dfield_from_seconds(seconds) + "/" +
+         security.code();
 }
 
 std::vector<std::string> _get_data_files(const Security& security, std::string_view dtype,
@@ -103,8 +104,7 @@ std::vector<std::string> _get_data_files(const Security& security, std::string_v
 std::vector<std::string> _load_historical_bars_in_reverse(const Security& security,
                                                           framework::DateTime cur_datetime,
                                                           std::string_view interval) {
-  const std::string path =
-      _get_data_path(security, "kline", {{"interval", std::string(interval)}});
+  const std::string path = _get_data_path(security, "kline", {{"interval", std::string(interval)}});
   const framework::Date last_day = framework::date_of(cur_datetime);
   std::vector<std::string> kept;
   for (const auto& entry : std::filesystem::directory_iterator(path)) {

@@ -1,0 +1,91 @@
+// zantrix: the command-line program around the zantrix modules.
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "apps/zantrix/arguments.h"
+#include "apps/zantrix/commands.h"
+#include "zantrix/framework/config.h"
+
+namespace zantrix::app {
+namespace {
+
+constexpr Command kCommands[] = {
+    {"history", "print stored history as CSV, or the day files newest first",
+     "usage: zantrix [--config FILE] history --code CODE --start \"YYYY-MM-DD HH:MM:SS\"\n"
+     "                 --end \"YYYY-MM-DD HH:MM:SS\" [--dtype kline] [--interval 1min]\n"
+     "       zantrix [--config FILE] history --code CODE --reverse \"YYYY-MM-DD HH:MM:SS\"\n"
+     "                 [--interval 1min]\n"
+     "\n"
+     "Loads the instrument's history for the range (both ends included) and prints it\n"
+     "as CSV; with --reverse, prints the names of its bar files dated up to that day,\n"
+     "newest first. --interval is <n>min for day files or 1day for the daily file.\n",
+     &run_history},
+    {"trading-day", "print the futures trading day of a moment",
+     "usage: zantrix trading-day \"YYYY-MM-DD HH:MM:SS\" --open HH:MM:SS --close HH:MM:SS\n"
+     "\n"
+     "Prints the trading day (YYYY-MM-DD) of the moment for a session that opens and\n"
+     "closes at the given times; a session opening after its close runs overnight.\n",
+     &run_trading_day},
+};
+
+void print_help(std::ostream& out) {
+  out << "usage: zantrix [--config FILE] COMMAND [OPTIONS]\n"
+         "\n"
+         "  --config FILE   the configuration file (default: $ZANTRIX_CONFIG, else\n"
+         "                  zantrix_config.json in the working directory)\n"
+         "  --help          this text; COMMAND --help describes a command\n"
+         "\n"
+         "commands:\n";
+  for (const Command& c : commands()) {
+    out << "  " << c.name << std::string(14 - c.name.size(), ' ') << c.summary << '\n';
+  }
+}
+
+int run(const std::vector<std::string>& words) {
+  std::size_t i = 0;
+  for (; i < words.size() && words[i].starts_with("--"); ++i) {
+    if (words[i] == "--help") {
+      print_help(std::cout);
+      return 0;
+    }
+    if (words[i] == "--config" && i + 1 < words.size()) {
+      framework::zantrix_config().use_file(words[++i]);
+    } else if (words[i].starts_with("--config=")) {
+      framework::zantrix_config().use_file(words[i].substr(9));
+    } else {
+      throw UsageError(words[i] == "--config" ? "option --config needs a value"
+                                              : "unknown option " + words[i]);
+    }
+  }
+  if (i == words.size()) throw UsageError("no command given (zantrix --help lists them)");
+  for (const Command& c : commands()) {
+    if (c.name != words[i]) continue;
+    const std::vector<std::string> rest(words.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                        words.end());
+    for (const auto& w : rest) {
+      if (w == "--help") {
+        std::cout << c.usage;
+        return 0;
+      }
+    }
+    return c.run(rest);
+  }
+  throw UsageError("unknown command " + words[i] + " (zantrix --help lists them)");
+}
+
+}  // namespace
+
+std::span<const Command> commands() { return kCommands; }
+
+}  // namespace zantrix::app
+
+int main(int argc, char** argv) {
+  try {
+    return zantrix::app::run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const std::exception& e) {
+    std::cerr << "zantrix: " << e.what() << '\n';
+    return 1;
+  }
+}
