@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The zantrix program on the shipped sample data: outputs, exit codes and the
+# split between standard output and standard error.
+set -uo pipefail
+zantrix=$1
+config=$2
+failures=0
+passes=0
+
+check() {  # check NAME EXPECTED ACTUAL
+  if [[ "$2" == "$3" ]]; then
+    passes=$((passes + 1))
+  else
+    failures=$((failures + 1))
+    printf 'FAIL %s\n  expected: %q\n  actual:   %q\n' "$1" "$2" "$3"
+  fi
+}
+
+out=$("$zantrix" --config "$config" history --code HK.00700 --start "2024-03-28 15:59:00" \
+      --end "2024-03-28 16:00:00" 2>/dev/null)
+check "history prints the table as CSV" \
+  "time_key,open,high,low,close,volume,value,num_trds
+2024-03-28 15:59:00,300.8,300.8,300.8,300.8,8700,2616960,91
+2024-03-28 16:00:00,300.8,300.9,300.1,300.2,18700,5619350,119" "$out"
+
+out=$(ZANTRIX_CONFIG=/nowhere.json "$zantrix" --config "$config" history --code HK.00700 \
+      --reverse "2024-03-05 10:00:00" | head -3)
+check "--config overrides the environment; reverse lists newest first" \
+  "2024-03-05.csv
+2024-03-04.csv
+2024-03-01.csv" "$out"
+
+out=$("$zantrix" --config "$config" history --code HK.HSImain --start "2024-03-26 16:30:00" \
+      --end "2024-03-27 09:16:00" | cut -d, -f1,5,7)
+check "rolls are back-adjusted" \
+  "time_key,close,ticker
+2024-03-26 16:30:00,17072,HSIH24
+2024-03-27 09:16:00,17072,HSIJ24" "$out"
+
+out=$("$zantrix" trading-day "2024-03-04 20:00:00" --open 18:00:00 --close 17:00:00)
+check "trading-day" "2024-03-05" "$out"
+
+err=$("$zantrix" --config "$config" history --code NOPE --start "2024-03-01 00:00:00" \
+      --end "2024-03-01 23:00:00" 2>&1 >/dev/null)
+status=$?
+check "an error exits 1" "1" "$status"
+check "the error's message goes to standard error" \
+  "zantrix: Data was NOT found in $(dirname "$config")/data/kline/K_1M/NOPE!" "$err"
+
+out=$("$zantrix" --config "$config" history --code NOPE 2>/dev/null)
+check "nothing on standard output on an error" "" "$out"
+
+"$zantrix" history --bogus 1 >/dev/null 2>&1
+check "a bad option exits 1" "1" "$?"
+
+"$zantrix" --help | grep -q trading-day
+check "--help lists the commands" "0" "$?"
+
+echo "$passes passed, $failures failed"
+[[ $failures -eq 0 ]]
