@@ -1,0 +1,52 @@
+#include "platform/com/apartment.h"
+
+#include <utility>
+
+namespace platform::com {
+
+namespace {
+
+struct ThreadApartment {
+  int initializations = 0;
+  std::shared_ptr<Apartment> apartment;
+};
+
+thread_local ThreadApartment currentApartment;
+
+}  // namespace
+
+HRESULT CoInitialize(void* pvReserved) {
+  if (pvReserved != nullptr) return E_INVALIDARG;
+  if (currentApartment.initializations++ > 0) return S_FALSE;
+  currentApartment.apartment = std::make_shared<Apartment>(MessageQueue::OfCurrentThread());
+  return S_OK;
+}
+
+void CoUninitialize() {
+  if (currentApartment.initializations == 0) return;
+  if (--currentApartment.initializations > 0) return;
+  currentApartment.apartment->Close();
+  currentApartment.apartment.reset();
+}
+
+Apartment::Apartment(std::shared_ptr<MessageQueue> queue) : queue_(std::move(queue)) {}
+
+std::shared_ptr<Apartment> Apartment::Current() {
+  return currentApartment.apartment;
+}
+
+void Apartment::Post(std::function<void()> work) {
+  queue_->Post({.message = 0, .dispatch = std::move(work), .abandon = {}});
+}
+
+void Apartment::Close() {
+  queue_->Close(RPC_E_DISCONNECTED,
+                "The object invoked has disconnected from its clients: its apartment has been "
+                "uninitialized.");
+}
+
+void Apartment::Send(std::function<void()> serve, std::function<void(std::exception_ptr)> abandon) {
+  queue_->Post({.message = 0, .dispatch = std::move(serve), .abandon = std::move(abandon)});
+}
+
+}  // namespace platform::com

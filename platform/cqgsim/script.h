@@ -1,0 +1,81 @@
+// Script: what a test has arranged for the simulated library, and what the
+// library has done, shared by the Simulator (the test's side) and the
+// simulated objects (the library's side).
+//
+// Arrangements are keyed by member name, "<Object>.<member>" as in
+// "CQGCEL.Startup" or "APIConfiguration.put_TimeZoneCode":
+// - a failure makes the next call of the member fail;
+// - an answer is what a request raises once it has been served (Startup
+//   answers OnCELStarted). An answer may be replaced, dropped (the request is
+//   served, nothing is raised) or held until the test releases it.
+// Records keep every call with its arguments and the thread that served it,
+// and every event with the thread that raised it, in order. Every member is
+// safe to call from any thread.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/com/types.h"
+#include "platform/cqgsim/notification.h"
+#include "zantrix/framework/cqg/variant.h"
+
+namespace platform::cqgsim {
+
+struct CallRecord {
+  std::string member;
+  std::vector<zantrix::framework::cqg::Variant> arguments;
+  com::DWORD thread = 0;
+};
+
+struct EventRecord {
+  std::string name;
+  com::DWORD thread = 0;
+};
+
+enum class AnswerMode { Deliver, Drop, Hold };
+
+class Script {
+ public:
+  void RefuseCreation(std::string message);
+  // The refusal arranged for the next creation, used up by this call.
+  std::optional<std::string> TakeCreationRefusal();
+
+  void FailNextCall(std::string member, std::string message);
+  // The failure arranged for the next call of `member`, used up by this call.
+  std::optional<std::string> TakeFailure(std::string_view member);
+
+  void AnswerWith(std::string member, std::vector<Notification> answer);
+  void SetAnswerMode(std::string member, AnswerMode mode);
+  // What a served request of `member` raises now: its answer (the arranged
+  // one, else `usual`) when delivered, nothing when dropped or held (a held
+  // answer is kept for TakeHeld).
+  std::vector<Notification> Answer(std::string_view member, std::vector<Notification> usual);
+  // The held answers of `member`, oldest first; they are no longer held.
+  std::vector<Notification> TakeHeld(std::string_view member);
+
+  void RecordCall(CallRecord call);
+  void RecordEvent(EventRecord event);
+  std::vector<CallRecord> Calls() const;
+  std::vector<EventRecord> Events() const;
+
+ private:
+  struct Answering {
+    AnswerMode mode = AnswerMode::Deliver;
+    std::optional<std::vector<Notification>> replacement;
+    std::vector<Notification> held;
+  };
+
+  mutable std::mutex mutex_;
+  std::vector<std::string> creationRefusals_;
+  std::multimap<std::string, std::string, std::less<>> failures_;
+  std::map<std::string, Answering, std::less<>> answering_;
+  std::vector<CallRecord> calls_;
+  std::vector<EventRecord> events_;
+};
+
+}  // namespace platform::cqgsim

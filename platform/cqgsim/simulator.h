@@ -1,0 +1,71 @@
+// The simulated CQG client library: its registration, and the Simulator
+// through which tests arrange, drive and observe it.
+//
+// Register() registers the library ("CQG.CQGCEL.4" and its type library
+// {51F35562-AEB4-4AB3-99E8-AC9666344B64} 4.0) and returns a new Simulator;
+// every CQGCEL created from then on (by CreateObject, on a thread that has
+// called CoInitialize) belongs to it. Register again for a fresh simulator;
+// Unregister removes the library, after which the client environment cannot
+// start. Registration is an explicit call on purpose: nothing of a library
+// runs before main.
+//
+// Arrangements (script.h) take effect for the next matching call, wherever
+// the object lives. Raising, releasing and Sync act on the most recently
+// created CQGCEL and fail with std::runtime_error when there is none; raised
+// events are delivered on that object's thread, to every sink in attach order.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/cqgsim/cel.h"
+#include "platform/cqgsim/notification.h"
+#include "platform/cqgsim/script.h"
+
+namespace platform::cqgsim {
+
+class Simulator {
+ public:
+  Simulator();
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  // The next creation of a CQGCEL fails with a ComError carrying `message`.
+  void RefuseCreation(std::string message);
+  // The next call of `member` fails with a ComError carrying `message`.
+  void FailNextCall(std::string member, std::string message);
+  // What `member` raises once served, instead of its usual answer.
+  void AnswerWith(std::string member, std::vector<Notification> answer);
+  // `member` is served but raises nothing.
+  void DropAnswers(std::string member);
+  // `member` is served; what it raises is kept until ReleaseAnswers.
+  void HoldAnswers(std::string member);
+  // Raises what was held for `member`; later answers are raised again at once.
+  void ReleaseAnswers(std::string member);
+
+  void RaiseEvent(Notification notification);
+  // Returns once every event raised before it has been delivered.
+  void Sync();
+
+  // The most recently created CQGCEL, or null.
+  std::shared_ptr<CQGCEL> Instance() const;
+  std::vector<CallRecord> Calls() const;
+  std::vector<EventRecord> Events() const;
+
+  // The registered factory.
+  std::shared_ptr<CQGCEL> Create();
+
+ private:
+  std::shared_ptr<CQGCEL> RequireInstance() const;
+
+  std::shared_ptr<Script> script_;
+  mutable std::mutex mutex_;
+  std::weak_ptr<CQGCEL> instance_;
+};
+
+std::shared_ptr<Simulator> Register();
+void Unregister();
+
+}  // namespace platform::cqgsim

@@ -1,0 +1,196 @@
+// Identifiers, the registry, handing objects between threads, and connection
+// points.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/com/apartment.h"
+#include "platform/com/connection_point.h"
+#include "platform/com/dispatch.h"
+#include "platform/com/guid.h"
+#include "platform/com/registry.h"
+#include "platform/com/stream.h"
+
+namespace platform::com {
+namespace {
+
+class Thing : public IDispatch {};
+class OtherThing : public IDispatch {};
+
+template <class F>
+HRESULT FailureOf(F&& action) {
+  try {
+    action();
+  } catch (const ComError& error) {
+    return error.hr();
+  }
+  return S_OK;
+}
+
+TEST(GuidTest, ReadsEitherCaseAndWritesUpperCase) {
+  constexpr GUID lower = ParseGuid("{51f35562-aeb4-4ab3-99e8-ac9666344b64}");
+  EXPECT_EQ(lower, ParseGuid("{51F35562-AEB4-4AB3-99E8-AC9666344B64}"));
+  EXPECT_EQ(to_string(lower), "{51F35562-AEB4-4AB3-99E8-AC9666344B64}");
+  EXPECT_EQ(lower.Data1, 0x51F35562u);
+  EXPECT_EQ(lower.Data4[7], 0x64);
+  EXPECT_EQ(to_string(IID_IDispatch), "{00020400-0000-0000-C000-000000000046}");
+}
+
+TEST(GuidTest, RejectsMalformedText) {
+  for (const char* text :
+       {"", "51F35562-AEB4-4AB3-99E8-AC9666344B64", "{51F35562-AEB4-4AB3-99E8-AC9666344B6}",
+        "{51F35562-AEB4-4AB3-99E8_AC9666344B64}", "{51F35562-AEB4-4AB3-99E8-AC9666344B6G}"}) {
+    EXPECT_THROW(ParseGuid(text), std::invalid_argument) << text;
+  }
+}
+
+TEST(DispatchTest, ViewsAnObjectThroughItsInterface) {
+  const std::shared_ptr<IDispatch> object = std::make_shared<Thing>();
+  EXPECT_EQ(Dispatch<Thing>(object), object);
+  EXPECT_EQ(Dispatch<Thing>(nullptr), nullptr);
+  EXPECT_EQ(FailureOf([&] { Dispatch<OtherThing>(object); }), E_NOINTERFACE);
+}
+
+TEST(StreamTest, HandsOverTheObjectOnce) {
+  const auto object = std::make_shared<Thing>();
+  const auto stream = CoMarshalInterThreadInterfaceInStream(IID_IDispatch, object);
+  std::shared_ptr<IDispatch> taken;
+  std::thread([&] { taken = CoGetInterfaceAndReleaseStream(stream, IID_IDispatch); }).join();
+  EXPECT_EQ(taken, object);
+  EXPECT_EQ(FailureOf([&] { CoGetInterfaceAndReleaseStream(stream, IID_IDispatch); }),
+            E_UNEXPECTED);
+}
+
+TEST(StreamTest, MarshalsOnlyIDispatchAndReleasesTheStreamEvenThen) {
+  constexpr IID other = ParseGuid("{00000000-0000-0000-C000-000000000046}");
+  const auto object = std::make_shared<Thing>();
+  EXPECT_EQ(FailureOf([&] { CoMarshalInterThreadInterfaceInStream(other, object); }),
+            E_NOINTERFACE);
+  const auto stream = CoMarshalInterThreadInterfaceInStream(IID_IDispatch, object);
+  EXPECT_EQ(FailureOf([&] { CoGetInterfaceAndReleaseStream(stream, other); }), E_NOINTERFACE);
+  EXPECT_EQ(FailureOf([&] { CoGetInterfaceAndReleaseStream(stream, IID_IDispatch); }),
+            E_UNEXPECTED);
+}
+
+class RegistryTest : public ::testing::Test {
+ protected:
+  static constexpr std::string_view kProgId = "Test.Thing.1";
+  void TearDown() override { UnregisterServer(kProgId); }
+};
+
+TEST_F(RegistryTest, CreatesObjectsOnlyOnThreadsInAnApartment) {
+  RegisterServer(std::string(kProgId), [] { return std::make_shared<Thing>(); });
+  EXPECT_EQ(FailureOf([] { CreateObject(kProgId); }), CO_E_NOTINITIALIZED);
+  ASSERT_EQ(CoInitialize(nullptr), S_OK);
+  EXPECT_NE(Dispatch<Thing>(CreateObject(kProgId)), nullptr);
+  CoUninitialize();
+}
+
+TEST_F(RegistryTest, UnknownIdentifiersAndFactoryErrors) {
+  ASSERT_EQ(CoInitialize(nullptr), S_OK);
+  EXPECT_EQ(FailureOf([] { CreateObject(kProgId); }), CO_E_CLASSSTRING);
+  RegisterServer(std::string(kProgId),
+                 []() -> std::shared_ptr<IDispatch> { throw std::logic_error("licence"); });
+  EXPECT_THROW(CreateObject(kProgId), std::logic_error);
+  UnregisterServer(kProgId);
+  EXPECT_EQ(FailureOf([] { CreateObject(kProgId); }), CO_E_CLASSSTRING);
+  CoUninitialize();
+}
+
+class Constants : public ITypeLib {
+ public:
+  explicit Constants(long value) : value_(value) {}
+  std::optional<long> FindConstant(std::string_view name) const override {
+    return name == "member" ? std::optional<long>(value_) : std::nullopt;
+  }
+
+ private:
+  long value_;
+};
+
+TEST(TypeLibTest, LoadsTheNewestMinorVersionOfTheRequestedMajor) {
+  constexpr GUID libid = ParseGuid("{6A3C6F0E-1111-4222-8333-944455556666}");
+  try {
+    LoadRegTypeLib(libid, 4, 0, 0);
+    FAIL() << "an unregistered library was loaded";
+  } catch (const ComError& error) {
+    EXPECT_EQ(error.hr(), TYPE_E_LIBNOTREGISTERED);
+    EXPECT_NE(std::string(error.what()).find(to_string(libid) + " 4.0"), std::string::npos);
+  }
+  RegisterTypeLib(libid, 4, 0, 0, std::make_shared<Constants>(40));
+  RegisterTypeLib(libid, 4, 2, 0, std::make_shared<Constants>(42));
+  RegisterTypeLib(libid, 5, 0, 0, std::make_shared<Constants>(50));
+  EXPECT_EQ(LoadRegTypeLib(libid, 4, 0, 0)->FindConstant("member"), 42);
+  EXPECT_EQ(LoadRegTypeLib(libid, 4, 1, 0x409)->FindConstant("member"), 42);
+  EXPECT_EQ(FailureOf([&] { LoadRegTypeLib(libid, 4, 3, 0); }), TYPE_E_LIBNOTREGISTERED);
+  UnRegisterTypeLib(libid, 4, 2, 0);
+  EXPECT_EQ(LoadRegTypeLib(libid, 4, 0, 0)->FindConstant("member"), 40);
+  UnRegisterTypeLib(libid, 4, 0, 0);
+  UnRegisterTypeLib(libid, 5, 0, 0);
+  EXPECT_EQ(FailureOf([&] { LoadRegTypeLib(libid, 4, 0, 0); }), TYPE_E_LIBNOTREGISTERED);
+}
+
+class Events {
+ public:
+  virtual ~Events() = default;
+  virtual void OnTick(int value) = 0;
+};
+
+class Recorder : public Events {
+ public:
+  Recorder(std::vector<std::string>& log, std::string name, bool fails = false)
+      : log_(log), name_(std::move(name)), fails_(fails) {}
+  void OnTick(int value) override {
+    log_.push_back(name_ + ":" + std::to_string(value));
+    if (fails_) throw std::runtime_error(name_ + " failed");
+  }
+
+ private:
+  std::vector<std::string>& log_;
+  std::string name_;
+  bool fails_;
+};
+
+TEST(ConnectionPointTest, DeliversToEverySinkInAttachOrder) {
+  std::vector<std::string> log;
+  ConnectionPoint<Events> point;
+  point.Advise(std::make_shared<Recorder>(log, "first"), {});
+  const DWORD second = point.Advise(std::make_shared<Recorder>(log, "second"), {});
+  point.Advise(std::make_shared<Recorder>(log, "third"), {});
+  point.Fire("OnTick", [](Events& sink) { sink.OnTick(1); });
+  EXPECT_EQ(point.Unadvise(second), S_OK);
+  EXPECT_EQ(point.Unadvise(second), CONNECT_E_NOCONNECTION);
+  point.Fire("OnTick", [](Events& sink) { sink.OnTick(2); });
+  EXPECT_EQ(log,
+            (std::vector<std::string>{"first:1", "second:1", "third:1", "first:2", "third:2"}));
+}
+
+TEST(ConnectionPointTest, AFailingSinkIsReportedAndTheOthersStillReceive) {
+  std::vector<std::string> log;
+  std::vector<std::string> reports;
+  ConnectionPoint<Events> point;
+  point.Advise(std::make_shared<Recorder>(log, "failing", true),
+               [&](std::string_view event, std::exception_ptr error) {
+                 try {
+                   std::rethrow_exception(error);
+                 } catch (const std::exception& e) {
+                   reports.push_back(std::string(event) + ": " + e.what());
+                 }
+               });
+  point.Advise(std::make_shared<Recorder>(log, "quiet", true), {});
+  point.Advise(std::make_shared<Recorder>(log, "next"),
+               [](std::string_view, std::exception_ptr) { throw std::logic_error("unused"); });
+  point.Fire("OnTick", [](Events& sink) { sink.OnTick(1); });
+  point.Fire("OnTick", [](Events& sink) { sink.OnTick(2); });
+  EXPECT_EQ(log, (std::vector<std::string>{"failing:1", "quiet:1", "next:1", "failing:2", "quiet:2",
+                                           "next:2"}));
+  EXPECT_EQ(reports,
+            (std::vector<std::string>{"OnTick: failing failed", "OnTick: failing failed"}));
+}
+
+}  // namespace
+}  // namespace platform::com

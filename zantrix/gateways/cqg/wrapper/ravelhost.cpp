@@ -1,0 +1,266 @@
+#include "zantrix/gateways/cqg/wrapper/ravelhost.h"
+
+#include <pthread.h>
+#include <unistd.h>
+
+#include <iostream>
+#include <stdexcept>
+#include <utility>
+
+#include "platform/com/apartment.h"
+#include "platform/com/connection_point.h"
+#include "platform/com/dispatch.h"
+#include "platform/com/error.h"
+#include "platform/com/message_queue.h"
+#include "platform/com/registry.h"
+#include "zantrix/framework/cqg/type_library.h"
+
+namespace zantrix::gateways::cqg {
+
+using platform::com::CoGetInterfaceAndReleaseStream;
+using platform::com::CoInitialize;
+using platform::com::CoMarshalInterThreadInterfaceInStream;
+using platform::com::ComError;
+using platform::com::CoUninitialize;
+using platform::com::CreateEvent;
+using platform::com::CreateObject;
+using platform::com::Dispatch;
+using platform::com::FAILED;
+using platform::com::FALSE;
+using platform::com::HANDLE;
+using platform::com::IID_IDispatch;
+using platform::com::INFINITE;
+using platform::com::LoadRegTypeLib;
+using platform::com::MsgWaitForMultipleObjects;
+using platform::com::PumpWaitingMessages;
+using platform::com::QS_ALLEVENTS;
+using platform::com::SetEvent;
+using platform::com::WAIT_OBJECT_0;
+
+namespace {
+
+std::string describe(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown error";
+  }
+}
+
+// Attaches `sink` to the client's events. A handler's error is traced and
+// stays with that handler: the other sinks still receive the event, and the
+// events after it are delivered as usual.
+void subscribe(cel::CQGCEL& client, std::shared_ptr<CELSinkBase> sink) {
+  client.FindConnectionPoint().Advise(
+      std::move(sink), [](std::string_view event, std::exception_ptr error) {
+        Trace("Exception in " + std::string(event) + ": " + describe(error));
+      });
+}
+
+}  // namespace
+
+void Trace(std::string_view message) {
+  std::string line = std::to_string(::gettid());
+  line += ": ";
+  line += message;
+  line += '\n';
+  std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
+  std::cout.flush();
+}
+
+void AssertMessage(bool condition, const std::string& message) {
+  if (!condition) throw std::runtime_error(message);
+}
+
+SinkInternal::SinkInternal() {
+  Trace("Internal sink ctor");
+}
+
+void SinkInternal::Init(framework::Event& eventCELStarted, Ravelhost& ravelhost) {
+  this->eventCELStarted = &eventCELStarted;
+  this->ravelhost = &ravelhost;
+}
+
+void SinkInternal::OnCELStarted() {
+  Trace("SinkInternal: CELStarted!");
+  AssertMessage(eventCELStarted != nullptr, "SinkInternal is not initialized");
+  eventCELStarted->set();
+}
+
+void SinkInternal::OnDataError(std::shared_ptr<cel::Error> cqgError,
+                               const std::string& /*errorDescription*/) {
+  if (cqgError) {
+    Trace("SinkInternal: OnDataError: Code: " + std::to_string(cqgError->Code()) +
+          " Description: " + cqgError->Description());
+  }
+  AssertMessage(ravelhost != nullptr && eventCELStarted != nullptr,
+                "SinkInternal is not initialized");
+  // The flag first: the start-up wait reads it once the event is set.
+  ravelhost->SetError();
+  eventCELStarted->set();
+}
+
+Ravelhost::Ravelhost() : shutdownEvent(CreateEvent(nullptr, FALSE, FALSE, nullptr)) {
+  // The early-bound description of the client library: its enumeration
+  // members by name and its event interface. Checked on every construction
+  // rather than once, so that a library registered or removed later is seen.
+  LoadRegTypeLib(cel::LIBID_CQG, cel::LIBID_CQG_MAJOR, cel::LIBID_CQG_MINOR, cel::LIBID_CQG_LCID);
+}
+
+Ravelhost::~Ravelhost() {
+  if (!initCalled || shutDown) return;
+  try {
+    Shutdown();
+  } catch (...) {
+    // A destructor must not throw; Shutdown has traced what it could.
+  }
+}
+
+std::shared_ptr<CELSinkBase> Ravelhost::initWithSinkType(
+    SinkType sinkType, const CustomAPIConfiguration& customAPIConfiguration) {
+  AssertMessage(!initCalled && !shutDown, "A Ravelhost is initialized once, before Shutdown");
+  initCalled = true;
+  thread = std::jthread([this, sinkType = std::move(sinkType)] { threadedFunction(sinkType); });
+  Trace("Waiting for CQGCEL creation..");
+  eventAllPrepared.wait();
+  rethrowWorkerFailure();
+  try {
+    Trace("CQGCEL is created!");
+    Trace("Marshaled CQGCEL from stream");
+    cqgCEL = Dispatch<cel::CQGCEL>(CoGetInterfaceAndReleaseStream(cqgCELStream, IID_IDispatch));
+    Trace("CQGCEL is marshaled from stream!");
+    apiConfigurationSet(customAPIConfiguration);
+    startupCel();
+  } catch (...) {
+    // A call that failed because the worker has died reports why it died.
+    rethrowWorkerFailure();
+    throw;
+  }
+  if (errorHappened) Trace("Error happened during CQGCEL start up!");
+  return sink;
+}
+
+void Ravelhost::threadedFunction(const SinkType& sinkType) {
+  pthread_setname_np(pthread_self(), "cel_threadfunc");
+  // Nothing may escape a thread's body: the error goes to the waiting caller.
+  std::exception_ptr failure;
+  try {
+    Trace("COM framework is initializing...");
+    const auto initialized = CoInitialize(nullptr);
+    if (FAILED(initialized)) throw ComError(initialized, "CoInitialize failed");
+    Trace("COM framework is initialized!");
+
+    Trace("CQG.CQGCEL.4 creation...");
+    const auto client = Dispatch<cel::CQGCEL>(CreateObject(cel::CQGCEL_PROGID));
+    Trace("CQG.CQGCEL.4 created!");
+
+    Trace("Marshal CQGCEL in stream");
+    cqgCELStream = CoMarshalInterThreadInterfaceInStream(IID_IDispatch, client);
+    Trace("CQGCEL is marshaled in stream");
+
+    Trace("Internal sink subscription to events");
+    const auto sinkInternal = std::make_shared<SinkInternal>();
+    subscribe(*client, sinkInternal);
+    Trace("Internal sink subscribed");
+
+    Trace("Sink subscription to events");
+    auto applicationSink = sinkType();
+    subscribe(*client, applicationSink);
+    sink = std::move(applicationSink);
+    Trace("Sink subscribed");
+
+    sinkInternal->Init(eventCELStarted, *this);
+    Trace("Internal sink is initialized");
+
+    // The stream and both sinks are in place before this, so the caller can
+    // miss no event of the client it is about to start.
+    eventAllPrepared.set();
+
+    Trace("Starting message pumping..");
+    pumpMessages();
+
+    Trace("COM framework is uninitializing...");
+    CoUninitialize();
+    Trace("COM framework is uninitialized!");
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  // Outside the handler, so that the caller owns the error once it is told.
+  if (failure) workerFailed(std::move(failure));
+}
+
+void Ravelhost::pumpMessages() {
+  const HANDLE handles[] = {shutdownEvent};
+  for (;;) {
+    const auto rc = MsgWaitForMultipleObjects(1, handles, FALSE, INFINITE, QS_ALLEVENTS);
+    if (rc == WAIT_OBJECT_0) return;
+    if (rc == WAIT_OBJECT_0 + 1) {
+      if (PumpWaitingMessages()) return;
+      continue;
+    }
+    throw std::runtime_error("unexpected win32wait return value");
+  }
+}
+
+void Ravelhost::apiConfigurationSet(const CustomAPIConfiguration& customAPIConfiguration) {
+  Trace("CQGCEL default configuring...");
+  const auto configuration = cqgCEL->APIConfiguration();
+  configuration->put_CollectionsThrowException(false);
+  configuration->put_NewInstrumentChangeMode(true);
+  configuration->put_ReadyStatusCheck(0);
+  configuration->put_TimeZoneCode(cel::tzChina);
+  configuration->put_IncludeOrderTransactions(true);
+  configuration->put_UseOrderSide(true);
+  if (customAPIConfiguration) {
+    Trace("CQGCEL custom configuring...");
+    customAPIConfiguration(configuration);
+  }
+}
+
+void Ravelhost::startupCel() {
+  Trace("Startup CQGCEL..");
+  cqgCEL->Startup();
+  Trace("Waiting for CQGCEL start..");
+  eventCELStarted.wait();
+  rethrowWorkerFailure();
+  Trace("CQGCEL has started.");
+}
+
+void Ravelhost::Shutdown() {
+  if (shutDown) return;
+  shutDown = true;
+  Trace("CQGCEL is being shut down..");
+  if (cqgCEL) {
+    // The client is shut down while the pump still runs, so the call can be
+    // served; when the worker is already gone the call fails and the worker
+    // is still joined below.
+    try {
+      cqgCEL->Shutdown();
+    } catch (const std::exception& error) {
+      Trace(std::string("Exception in Shutdown: ") + error.what());
+    }
+  }
+  SetEvent(shutdownEvent);
+  if (thread.joinable()) thread.join();
+  Trace("CQGCEL is shut down.");
+}
+
+void Ravelhost::SetError() {
+  errorHappened = true;
+}
+
+void Ravelhost::workerFailed(std::exception_ptr error) {
+  Trace("Exception in cel_threadfunc: " + describe(error));
+  workerError = std::move(error);
+  workerHasFailed.store(true, std::memory_order_release);
+  eventAllPrepared.set();
+  eventCELStarted.set();
+}
+
+void Ravelhost::rethrowWorkerFailure() const {
+  if (workerHasFailed.load(std::memory_order_acquire)) std::rethrow_exception(workerError);
+}
+
+}  // namespace zantrix::gateways::cqg

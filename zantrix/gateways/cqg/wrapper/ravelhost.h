@@ -1,0 +1,283 @@
+// The CQG client environment: the one CQGCEL object of the process, the
+// worker thread it lives on, that thread's message pump, and the event sinks.
+//
+// Ravelhost::Init starts the worker thread "cel_threadfunc", which initialises
+// COM, creates the object from "CQG.CQGCEL.4", attaches the internal sink
+// SinkInternal and then the application's sink, and pumps messages until
+// Shutdown. The caller's thread receives the object marshalled from the
+// worker (cqgCEL), applies the fixed API configuration and the caller's own,
+// starts the client and waits until it reports that it has started. Every
+// call through cqgCEL is served on the worker thread; every event handler of
+// every sink runs there, one at a time, in the order the client raises them.
+//
+// Failures: a data error reported during start-up releases Init, which
+// traces it and still returns the sink (errorHappened tells). A worker that
+// fails (the library not registered, creation refused, an unexpected result of
+// its wait) traces the error, releases both start-up waits with it, so that
+// Init raises it instead of waiting for ever, and ends; calls through cqgCEL
+// then fail at once. An error that escapes a sink's handler is traced and the
+// next event is delivered as usual.
+//
+// Lines on standard output come only from Trace: "<thread id>: <message>".
+#pragma once
+
+#include <atomic>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "platform/com/stream.h"
+#include "platform/com/synch.h"
+#include "zantrix/framework/cqg/cel.h"
+#include "zantrix/framework/cqg/events.h"
+#include "zantrix/framework/datetime.h"
+#include "zantrix/framework/event.h"
+
+namespace zantrix::gateways::cqg {
+
+namespace cel = zantrix::framework::cqg;
+
+// Writes "<kernel thread id>: <message>" as one line to standard output and
+// flushes it, so that the lines of the two threads appear in the order they
+// were written.
+void Trace(std::string_view message);
+
+// Raises std::runtime_error(message) when `condition` is false.
+void AssertMessage(bool condition, const std::string& message);
+
+// The base of every sink: one handler per event of the client, each doing
+// nothing, so that a sink overrides only the events it cares about.
+class CELSinkBase : public cel::ICQGCELEvents {
+ public:
+  void OnLineTimeChanged(framework::DateTime) override {}
+  void OnGWConnectionStatusChanged(cel::eConnectionStatus) override {}
+  void OnDataConnectionStatusChanged(cel::eConnectionStatus) override {}
+  void OnInstrumentSubscribed(const std::string&, std::shared_ptr<cel::Instrument>) override {}
+  void OnInstrumentChanged(std::shared_ptr<cel::Instrument>, std::shared_ptr<cel::Quotes>,
+                           cel::Object) override {}
+  void OnInstrumentDOMChanged(std::shared_ptr<cel::Instrument>, cel::Object, cel::Object) override {
+  }
+  void OnAccountChanged(cel::eAccountChangeType, std::shared_ptr<cel::Account>,
+                        std::shared_ptr<cel::Position>) override {}
+  void OnIsReady(cel::Object) override {}
+  void OnIdle() override {}
+  void OnDataError(std::shared_ptr<cel::Error>, const std::string&) override {}
+  void OnCELStarted() override {}
+  void OnIncorrectSymbol(const std::string&) override {}
+  void OnCommodityInstrumentsResolved(const std::string&, long, cel::Object) override {}
+  void OnGWEnvironmentChanged(long, long, long) override {}
+  void OnCurrencyRatesChanged(cel::Object) override {}
+  void OnQueryProgress(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnOrderChanged(cel::eChangeType, std::shared_ptr<cel::Order>,
+                      std::shared_ptr<cel::OrderProperties>, std::shared_ptr<cel::Fill>,
+                      std::shared_ptr<cel::Error>) override {}
+  void OnDataSourcesResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnDataSourceSymbolsResolved(const std::string&, cel::Object,
+                                   std::shared_ptr<cel::Error>) override {}
+  void OnCustomSessionsResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnTradableCommoditiesResolved(long, cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnTicksResolved(std::shared_ptr<cel::Ticks>, std::shared_ptr<cel::Error>) override {}
+  void OnTicksAdded(std::shared_ptr<cel::Ticks>, long) override {}
+  void OnTicksRemoved(std::shared_ptr<cel::Ticks>, long) override {}
+  void OnTimedBarsResolved(std::shared_ptr<cel::TimedBars>, std::shared_ptr<cel::Error>) override {}
+  void OnTimedBarsAdded(std::shared_ptr<cel::TimedBars>) override {}
+  void OnTimedBarsUpdated(std::shared_ptr<cel::TimedBars>, long) override {}
+  void OnConstantVolumeBarsResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnConstantVolumeBarsAdded(cel::Object) override {}
+  void OnConstantVolumeBarsUpdated(cel::Object, long) override {}
+  void OnPointAndFigureBarsResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnPointAndFigureBarsAdded(cel::Object) override {}
+  void OnPointAndFigureBarsUpdated(cel::Object, long) override {}
+  void OnYieldsResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnYieldsAdded(cel::Object) override {}
+  void OnYieldsUpdated(cel::Object, long) override {}
+  void OnTFlowBarsResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnTFlowBarsAdded(cel::Object) override {}
+  void OnTFlowBarsUpdated(cel::Object, long) override {}
+  void OnCustomStudyDefinitionsResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnTradingSystemDefinitionsResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnConditionDefinitionsResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnQFormulaDefinitionsResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnCustomStudyResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnCustomStudyAdded(cel::Object) override {}
+  void OnCustomStudyUpdated(cel::Object, long) override {}
+  void OnConditionResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnConditionAdded(cel::Object) override {}
+  void OnConditionUpdated(cel::Object, long) override {}
+  void OnTradingSystemResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnTradingSystemAddNotification(cel::Object, cel::Object) override {}
+  void OnTradingSystemUpdateNotification(cel::Object, cel::Object) override {}
+  void OnExpressionResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnExpressionAdded(cel::Object) override {}
+  void OnExpressionUpdated(cel::Object, long) override {}
+  void OnAlgorithmicOrderRegistrationComplete(const std::string&,
+                                              std::shared_ptr<cel::Error>) override {}
+  void OnAlgorithmicOrderPlaced(const std::string&, cel::Object, cel::Object) override {}
+  void OnTimedBarsInserted(std::shared_ptr<cel::TimedBars>, long) override {}
+  void OnTimedBarsRemoved(std::shared_ptr<cel::TimedBars>, long) override {}
+  void OnPointAndFigureBarsInserted(cel::Object, long) override {}
+  void OnPointAndFigureBarsRemoved(cel::Object, long) override {}
+  void OnYieldsInserted(cel::Object, long) override {}
+  void OnYieldsRemoved(cel::Object, long) override {}
+  void OnTFlowBarsInserted(cel::Object, long) override {}
+  void OnTFlowBarsRemoved(cel::Object, long) override {}
+  void OnExpressionInserted(cel::Object, long) override {}
+  void OnExpressionRemoved(cel::Object, long) override {}
+  void OnICConnectionStatusChanged(cel::eConnectionStatus) override {}
+  void OnAllOrdersCanceled(cel::eOrderSide, const std::vector<long>&,
+                           const std::vector<std::string>&) override {}
+  void OnInstrumentsGroupResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnInstrumentsGroupChanged(cel::eChangeType, cel::Object,
+                                 const std::vector<std::string>&) override {}
+  void OnBarsTimestampsResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnStrategyDefinitionProgress(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnTradingSystemInsertNotification(cel::Object, cel::Object) override {}
+  void OnTradingSystemRemoveNotification(cel::Object, cel::Object) override {}
+  void OnTradingSystemTradeRelationAddNotification(cel::Object, cel::Object) override {}
+  void OnTradableExchangesResolved(long, cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnHistoricalSessionsResolved(cel::Object, cel::Object,
+                                    std::shared_ptr<cel::Error>) override {}
+  void OnSummariesStatementResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnPositionsStatementResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnManualFillUpdateResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnManualFillsResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnManualFillChanged(cel::Object, long) override {}
+  void OnAuthenticationStatusChanged(long, std::shared_ptr<cel::Error>) override {}
+  void OnPasswordChanged(long, std::shared_ptr<cel::Error>) override {}
+  void OnAdvancedStudyDefinitionsResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnAdvancedStudyResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnAdvancedStudyAdded(cel::Object) override {}
+  void OnAdvancedStudyUpdated(cel::Object, long) override {}
+  void OnAdvancedStudyInserted(cel::Object, long) override {}
+  void OnAdvancedStudyRemoved(cel::Object, long) override {}
+  void OnSubMinuteBarsResolved(cel::Object, std::shared_ptr<cel::Error>) override {}
+  void OnSubMinuteBarsAdded(cel::Object) override {}
+  void OnSubMinuteBarsUpdated(cel::Object, long) override {}
+  void OnSubMinuteBarsInserted(cel::Object, long) override {}
+  void OnSubMinuteBarsRemoved(cel::Object, long) override {}
+  void OnInstrumentResolved(const std::string&, std::shared_ptr<cel::Instrument>,
+                            std::shared_ptr<cel::Error>) override {}
+  void OnStrategyQuoteRequestResolved(cel::Object, bool, std::shared_ptr<cel::Error>) override {}
+};
+
+class Ravelhost;
+
+// The environment's own sink: turns the client's start-up and data-error
+// events into the environment's start-up signal and error flag.
+class SinkInternal : public CELSinkBase {
+ public:
+  SinkInternal();
+
+  // Called once by the worker thread, after both sinks are attached and
+  // before any event can be delivered.
+  void Init(framework::Event& eventCELStarted, Ravelhost& ravelhost);
+
+  void OnCELStarted() override;
+  void OnDataError(std::shared_ptr<cel::Error> cqgError,
+                   const std::string& errorDescription) override;
+
+  // Shared with the environment, not owned.
+  framework::Event* eventCELStarted = nullptr;
+  Ravelhost* ravelhost = nullptr;
+};
+
+// A caller's configuration step: called on the caller's thread with the
+// client's API configuration, after the fixed values have been set.
+using CustomAPIConfiguration = std::function<void(std::shared_ptr<cel::APIConfiguration>)>;
+
+class Ravelhost {
+ public:
+  // Fails with a ComError (TYPE_E_LIBNOTREGISTERED) when the client library's
+  // type library {51F35562-AEB4-4AB3-99E8-AC9666344B64} 4.0 is not registered.
+  Ravelhost();
+  // Shuts down an environment that Init started and Shutdown did not end.
+  ~Ravelhost();
+  Ravelhost(const Ravelhost&) = delete;
+  Ravelhost& operator=(const Ravelhost&) = delete;
+
+  // Starts the client with an instance of `Sink` (default-constructible,
+  // derived from CELSinkBase) as the application's sink and returns that
+  // instance once the client has reported that it started or that a data error
+  // happened. Raises the worker's error when the worker failed. Called once.
+  template <class Sink>
+  std::shared_ptr<Sink> Init(CustomAPIConfiguration customAPIConfiguration = {});
+
+  // Shuts the client down, ends the message pump and joins the worker; returns
+  // when the worker has ended. It always signals and joins the worker, also
+  // when the client can no longer be called (the call's error is traced); a
+  // second Shutdown does nothing. Called from the thread that called Init.
+  void Shutdown();
+
+  // Marks that the client reported a data error; never undone.
+  void SetError();
+
+  framework::Event eventCELStarted;
+  framework::Event eventAllPrepared;
+  platform::com::HANDLE shutdownEvent;
+  std::atomic<bool> errorHappened{false};
+  // The client as seen from the caller's thread; set by Init and kept after
+  // Shutdown, when calls through it fail with an error.
+  std::shared_ptr<cel::CQGCEL> cqgCEL;
+  // The application's sink; set by the worker before eventAllPrepared.
+  std::shared_ptr<CELSinkBase> sink;
+
+ private:
+  using SinkType = std::function<std::shared_ptr<CELSinkBase>()>;
+
+  std::shared_ptr<CELSinkBase> initWithSinkType(
+      SinkType sinkType, const CustomAPIConfiguration& customAPIConfiguration);
+  void threadedFunction(const SinkType& sinkType);
+  void pumpMessages();
+  void apiConfigurationSet(const CustomAPIConfiguration& customAPIConfiguration);
+  void startupCel();
+  void workerFailed(std::exception_ptr error);
+  void rethrowWorkerFailure() const;
+
+  std::jthread thread;
+  std::shared_ptr<platform::com::IStream> cqgCELStream;
+  // Written once by the worker before workerHasFailed is raised.
+  std::exception_ptr workerError;
+  std::atomic<bool> workerHasFailed{false};
+  // The caller's thread only.
+  bool initCalled = false;
+  bool shutDown = false;
+};
+
+template <class Sink>
+std::shared_ptr<Sink> Ravelhost::Init(CustomAPIConfiguration customAPIConfiguration) {
+  static_assert(std::is_base_of_v<CELSinkBase, Sink>, "a sink derives from CELSinkBase");
+  static_assert(std::is_default_constructible_v<Sink>, "a sink is made without arguments");
+  return std::static_pointer_cast<Sink>(
+      initWithSinkType([] { return std::make_shared<Sink>(); }, customAPIConfiguration));
+}
+
+// Runs the whole life of a client for the application class `App` (a sink
+// that also offers Init(Ravelhost&) and Start()): starts the environment with
+// an `App` as its sink, and unless a data error happened during start-up calls
+// the application's Init and then Start (its main routine, on this thread
+// while the worker pumps events). Any error raised meanwhile is traced as
+// "Exception: <text>" and not passed on; the environment is shut down in every
+// case. A missing type library is raised before anything starts.
+template <class App>
+void Start(CustomAPIConfiguration customConfiguration = {}) {
+  Ravelhost environment;
+  try {
+    const auto sink = environment.Init<App>(std::move(customConfiguration));
+    if (!environment.errorHappened) {
+      sink->Init(environment);
+      sink->Start();
+    }
+  } catch (const std::exception& error) {
+    Trace(std::string("Exception: ") + error.what());
+  } catch (...) {
+    Trace("Exception: unknown error");
+  }
+  environment.Shutdown();
+}
+
+}  // namespace zantrix::gateways::cqg
