@@ -1,3 +1,4 @@
+#include "tests/support/error_of.h"
 #include "zantrix/core/data.h"
 
 #include <gtest/gtest.h>
@@ -28,12 +29,18 @@ using zantrix::framework::KeyError;
 using zantrix::framework::TypeError;
 using zantrix::framework::ValueError;
 namespace core = zantrix::core;
+using zantrix::test::error_of;
 
 const DateTime kOpen = std::chrono::local_days{2024y / 3 / 1} + 9h + 30min;
 
 Bar sample_bar() {
-  return Bar{.datetime = kOpen, .security = Stock("HK.00700", "Tencent"), .open = 300,
-             .high = 305.5, .low = 299, .close = 304, .volume = 12000};
+  return Bar{.datetime = kOpen,
+             .security = Stock("HK.00700", "Tencent"),
+             .open = 300,
+             .high = 305.5,
+             .low = 299,
+             .close = 304,
+             .volume = 12000};
 }
 
 // "bid_price_1" .. "ask_num_10", in field order.
@@ -46,16 +53,6 @@ std::vector<std::string> level_names() {
   return names;
 }
 
-template <class F>
-std::string error_text(F&& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "no error";
-}
-
 TEST(RecordDefaults, BarWithRequiredFieldsOnly) {
   const Bar bar = sample_bar();
   EXPECT_EQ(bar.num_trds, 0);
@@ -65,11 +62,11 @@ TEST(RecordDefaults, BarWithRequiredFieldsOnly) {
 }
 
 TEST(RecordDefaults, QuoteWithRequiredFieldsOnly) {
-  const Quote q{.security = Stock("HK.00700", "Tencent"), .exchange = Exchange::SEHK,
-                .datetime = kOpen};
-  for (const char* name : {"last_price", "open_price", "high_price", "low_price",
-                           "prev_close_price", "volume", "turnover", "turnover_rate", "amplitude",
-                           "price_spread", "bid_price", "ask_price"}) {
+  const Quote q{
+      .security = Stock("HK.00700", "Tencent"), .exchange = Exchange::SEHK, .datetime = kOpen};
+  for (const char* name :
+       {"last_price", "open_price", "high_price", "low_price", "prev_close_price", "volume",
+        "turnover", "turnover_rate", "amplitude", "price_spread", "bid_price", "ask_price"}) {
     EXPECT_EQ(core::get_field(q, name), FieldValue(0.0)) << name;
   }
   EXPECT_FALSE(q.suspension);
@@ -77,16 +74,16 @@ TEST(RecordDefaults, QuoteWithRequiredFieldsOnly) {
 }
 
 TEST(RecordDefaults, OrderBookLevelsStartAtZero) {
-  const OrderBook ob{.security = Futures("HK.HSImain", "HSI"), .exchange = Exchange::HKFE,
-                     .datetime = kOpen};
+  const OrderBook ob{
+      .security = Futures("HK.HSImain", "HSI"), .exchange = Exchange::HKFE, .datetime = kOpen};
   for (const std::string& name : level_names()) {
     EXPECT_EQ(core::get_field(ob, name), FieldValue(0.0)) << name;
   }
 }
 
 TEST(RecordFields, EveryOrderBookLevelNameReachesItsOwnMember) {
-  OrderBook ob{.security = Futures("HK.HSImain", "HSI"), .exchange = Exchange::HKFE,
-               .datetime = kOpen};
+  OrderBook ob{
+      .security = Futures("HK.HSImain", "HSI"), .exchange = Exchange::HKFE, .datetime = kOpen};
   const auto names = level_names();
   for (std::size_t i = 0; i < names.size(); ++i) {
     core::set_field(ob, names[i], static_cast<double>(i + 1));
@@ -118,8 +115,7 @@ TEST(RecordFields, GetAndSetByName) {
   core::set_field(bar, "security", Futures("HK.HSImain", "HSI"));
   EXPECT_EQ(bar.security.kind(), SecurityKind::Futures);
 
-  Quote q{.security = Stock("HK.00700", "Tencent"), .exchange = Exchange::SEHK,
-          .datetime = kOpen};
+  Quote q{.security = Stock("HK.00700", "Tencent"), .exchange = Exchange::SEHK, .datetime = kOpen};
   core::set_field(q, "suspension", true);
   core::set_field(q, "exchange", Exchange::HKFE);
   EXPECT_TRUE(q.suspension);
@@ -130,14 +126,13 @@ TEST(RecordFields, BadNameOrKindIsNamedAndChangesNothing) {
   Bar bar = sample_bar();
   const Bar before = bar;
   EXPECT_THROW(core::get_field(bar, "bid_price_3"), KeyError);
-  EXPECT_EQ(error_text([&] { core::set_field(bar, "opne", 1.0); }),
+  EXPECT_EQ(error_of([&] { core::set_field(bar, "opne", 1.0); }),
             "'Bar' object has no attribute 'opne'");
 
   EXPECT_THROW(core::set_field(bar, "num_trds", 1.5), TypeError);
   EXPECT_THROW(core::set_field(bar, "ticker", 1.0), TypeError);
   EXPECT_THROW(core::set_field(bar, "open", true), TypeError);
-  const std::string message =
-      error_text([&] { core::set_field(bar, "open", std::string("300")); });
+  const std::string message = error_of([&] { core::set_field(bar, "open", std::string("300")); });
   EXPECT_NE(message.find("Bar.open"), std::string::npos) << message;
   EXPECT_EQ(bar, before);
 }
@@ -151,12 +146,16 @@ TEST(RecordEquality, FieldWiseAndNeverAcrossTypes) {
   other.security = Futures("HK.00700", "Tencent", {.exchange = Exchange::SEHK});
   EXPECT_NE(sample_bar(), other);
 
-  const CapitalDistribution cd{.datetime = kOpen, .security = Stock("HK.00700", "Tencent"),
-                               .capital_in_big = 1, .capital_in_mid = 2,
-                               .capital_in_small = 3, .capital_out_big = 4,
-                               .capital_out_mid = 5, .capital_out_small = 6};
-  const Quote q{.security = Stock("HK.00700", "Tencent"), .exchange = Exchange::SEHK,
-                .datetime = kOpen};
+  const CapitalDistribution cd{.datetime = kOpen,
+                               .security = Stock("HK.00700", "Tencent"),
+                               .capital_in_big = 1,
+                               .capital_in_mid = 2,
+                               .capital_in_small = 3,
+                               .capital_out_big = 4,
+                               .capital_out_mid = 5,
+                               .capital_out_small = 6};
+  const Quote q{
+      .security = Stock("HK.00700", "Tencent"), .exchange = Exchange::SEHK, .datetime = kOpen};
   EXPECT_EQ(MarketRecord(sample_bar()), MarketRecord(sample_bar()));
   EXPECT_NE(MarketRecord(sample_bar()), MarketRecord(q));
   EXPECT_NE(MarketRecord(sample_bar()), MarketRecord(cd));
@@ -164,8 +163,10 @@ TEST(RecordEquality, FieldWiseAndNeverAcrossTypes) {
 }
 
 TEST(RecordReplace, CopiesWithChangesAndLeavesOriginal) {
-  const Quote q{.security = Stock("HK.00700", "Tencent"), .exchange = Exchange::SEHK,
-                .datetime = kOpen, .last_price = 300};
+  const Quote q{.security = Stock("HK.00700", "Tencent"),
+                .exchange = Exchange::SEHK,
+                .datetime = kOpen,
+                .last_price = 300};
   const Quote next = core::replace(q, {{"last_price", 301.5}, {"volume", 200}});
   EXPECT_EQ(q.last_price, 300.0);
   EXPECT_EQ(q.volume, 0.0);
@@ -188,8 +189,8 @@ TEST(RecordText, BarShowsEveryFieldInOrder) {
 }
 
 TEST(RecordText, QuoteAndOrderBookFormsThroughMarketRecord) {
-  const Quote q{.security = Stock("HK.00700", "Tencent"), .exchange = Exchange::HKFE,
-                .datetime = kOpen};
+  const Quote q{
+      .security = Stock("HK.00700", "Tencent"), .exchange = Exchange::HKFE, .datetime = kOpen};
   std::ostringstream os;
   os << MarketRecord(q);
   const std::string text = os.str();
@@ -199,8 +200,8 @@ TEST(RecordText, QuoteAndOrderBookFormsThroughMarketRecord) {
     EXPECT_NE(text.find(part), std::string::npos) << part << " in " << text;
   }
 
-  const OrderBook ob{.security = Futures("HK.HSImain", "HSI"), .exchange = Exchange::HKFE,
-                     .datetime = kOpen};
+  const OrderBook ob{
+      .security = Futures("HK.HSImain", "HSI"), .exchange = Exchange::HKFE, .datetime = kOpen};
   const std::string book = core::to_string(ob);
   EXPECT_NE(book.find("bid_price_9=0.0, bid_price_10=0.0, ask_price_1=0.0"), std::string::npos)
       << book;
@@ -215,8 +216,13 @@ TEST(RecordBuilderTest, BuildsBarsFromRowsKeepingDefaults) {
   const MarketRecord record = builder.build(hsi, kOpen, row);
   ASSERT_TRUE(std::holds_alternative<Bar>(record));
   const Bar& bar = std::get<Bar>(record);
-  EXPECT_EQ(bar, (Bar{.datetime = kOpen, .security = hsi, .open = 1, .high = 2, .low = 0.5,
-                      .close = 1.5, .volume = 100}));
+  EXPECT_EQ(bar, (Bar{.datetime = kOpen,
+                      .security = hsi,
+                      .open = 1,
+                      .high = 2,
+                      .low = 0.5,
+                      .close = 1.5,
+                      .volume = 100}));
   EXPECT_EQ(bar.security.kind(), SecurityKind::Futures);
 
   const std::vector<FieldValue> next{3.0, 4.0, 2.5, 3.5, 7.0};
@@ -224,8 +230,8 @@ TEST(RecordBuilderTest, BuildsBarsFromRowsKeepingDefaults) {
 }
 
 TEST(RecordBuilderTest, ColumnsInAnyOrderIncludingOptionalFields) {
-  const std::vector<std::string> columns{"ticker", "volume", "close", "low", "high",
-                                         "open", "num_trds"};
+  const std::vector<std::string> columns{"ticker", "volume", "close",   "low",
+                                         "high",   "open",   "num_trds"};
   const auto builder = RecordBuilder::make("Bar", columns);
   const std::vector<FieldValue> row{std::string("HSIH4"), 9.0, 4.0, 1.0, 5.0, 2.0, 3.0};
   const Bar bar = std::get<Bar>(builder.build(Stock("A", "a"), kOpen, row));
@@ -250,9 +256,9 @@ TEST(RecordBuilderTest, OtherTypesByName) {
   const auto books = RecordBuilder::make("OrderBook", book_columns);
   EXPECT_EQ(std::get<OrderBook>(books.build(Stock("A", "a"), kOpen, book_row)).bid_price_3, 99);
 
-  const std::vector<std::string> flow_columns{"capital_in_big", "capital_in_mid",
+  const std::vector<std::string> flow_columns{"capital_in_big",   "capital_in_mid",
                                               "capital_in_small", "capital_out_big",
-                                              "capital_out_mid", "capital_out_small"};
+                                              "capital_out_mid",  "capital_out_small"};
   const std::vector<FieldValue> flow_row{1.0, 2.0, 3.0, 4.0, 5.0, 6.0};
   const auto flows = RecordBuilder::make("CapitalDistribution", flow_columns);
   EXPECT_EQ(std::get<CapitalDistribution>(flows.build(Stock("A", "a"), kOpen, flow_row))
@@ -263,24 +269,24 @@ TEST(RecordBuilderTest, OtherTypesByName) {
 TEST(RecordBuilderTest, ConstructionErrorsNameTheCulprit) {
   const std::vector<std::string> bar_columns{"open", "high", "low", "close", "volume"};
   EXPECT_THROW(RecordBuilder::make("Tick", bar_columns), KeyError);
-  EXPECT_NE(error_text([&] { RecordBuilder::make("Tick", bar_columns); }).find("class_name"),
+  EXPECT_NE(error_of([&] { RecordBuilder::make("Tick", bar_columns); }).find("class_name"),
             std::string::npos);
 
   const std::vector<std::string> extra{"open", "high", "foo", "low", "close", "volume"};
-  EXPECT_EQ(error_text([&] { RecordBuilder::make("Bar", extra); }),
+  EXPECT_EQ(error_of([&] { RecordBuilder::make("Bar", extra); }),
             "Bar.__init__() got an unexpected keyword argument 'foo'");
 
   const std::vector<std::string> no_open{"high", "low", "close", "volume"};
-  EXPECT_EQ(error_text([&] { RecordBuilder::make("Bar", no_open); }),
+  EXPECT_EQ(error_of([&] { RecordBuilder::make("Bar", no_open); }),
             "Bar.__init__() missing 1 required positional argument: 'open'");
   const std::vector<std::string> two_missing{"open", "high", "low"};
-  EXPECT_EQ(error_text([&] { RecordBuilder::make("Bar", two_missing); }),
+  EXPECT_EQ(error_of([&] { RecordBuilder::make("Bar", two_missing); }),
             "Bar.__init__() missing 2 required positional arguments: 'close' and 'volume'");
   const std::vector<std::string> none;
-  EXPECT_EQ(error_text([&] { RecordBuilder::make("Bar", none); }),
+  EXPECT_EQ(error_of([&] { RecordBuilder::make("Bar", none); }),
             "Bar.__init__() missing 5 required positional arguments: 'open', 'high', 'low', "
             "'close', and 'volume'");
-  EXPECT_EQ(error_text([&] { RecordBuilder::make("Quote", none); }),
+  EXPECT_EQ(error_of([&] { RecordBuilder::make("Quote", none); }),
             "Quote.__init__() missing 1 required positional argument: 'exchange'");
 }
 
@@ -290,8 +296,7 @@ TEST(RecordBuilderTest, BadRowsAreRejected) {
   const std::vector<FieldValue> short_row{1.0, 2.0};
   EXPECT_THROW(builder.build(Stock("A", "a"), kOpen, short_row), ValueError);
   const std::vector<FieldValue> text_row{1.0, 2.0, std::string("x"), 1.0, 1.0};
-  const std::string message =
-      error_text([&] { builder.build(Stock("A", "a"), kOpen, text_row); });
+  const std::string message = error_of([&] { builder.build(Stock("A", "a"), kOpen, text_row); });
   EXPECT_NE(message.find("Bar.low"), std::string::npos) << message;
 }
 

@@ -1,4 +1,5 @@
 #include "zantrix/framework/config.h"
+#include "tests/support/error_of.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 
 namespace zf = zantrix::framework;
 namespace fs = std::filesystem;
+using zantrix::test::error_of;
 
 namespace {
 
@@ -25,16 +27,6 @@ class ConfigFile : public testing::Test {
     const auto file = dir_ / "zantrix_config.json";
     std::ofstream(file) << text;
     return file;
-  }
-
-  template <class E>
-  static std::string error_of(auto&& fn) {
-    try {
-      fn();
-    } catch (const E& e) {
-      return e.what();
-    }
-    return "no error";
   }
 
   fs::path dir_;

@@ -1,4 +1,5 @@
 #include "zantrix/framework/table.h"
+#include "tests/support/error_of.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include "zantrix/framework/errors.h"
 
 namespace zf = zantrix::framework;
+using zantrix::test::error_of;
 using namespace std::chrono;
 
 namespace {
@@ -34,15 +36,6 @@ zf::Column texts_with_gaps(std::string name, Texts values, std::vector<std::size
   zf::Column column(std::move(name), std::move(values));
   for (const std::size_t g : gaps) column.set_missing(g);
   return column;
-}
-
-std::string error_of(auto&& action) {
-  try {
-    action();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "no error";
 }
 
 }  // namespace

@@ -14,8 +14,18 @@ namespace zantrix::framework {
 std::string format_number(double value);
 std::string quote_text(std::string_view text);
 
-inline std::string format_integer(std::int64_t value) { return std::to_string(value); }
-inline std::string format_bool(bool value) { return value ? "True" : "False"; }
+// Reads a base-10 integer written as a person writes one in a text field:
+// blanks around it, an optional sign, digits with single underscores between
+// them ("1_000"). A value beyond the 64-bit range saturates at its limit.
+// Empty when the text is no such number.
+std::optional<std::int64_t> parse_integer_text(std::string_view text);
+
+inline std::string format_integer(std::int64_t value) {
+  return std::to_string(value);
+}
+inline std::string format_bool(bool value) {
+  return value ? "True" : "False";
+}
 
 // Builds "Type(name=value, name=value)", the text form of every record.
 class RecordText {

@@ -1,4 +1,5 @@
 #include "zantrix/core/data/history.h"
+#include "tests/support/error_of.h"
 
 #include <charconv>
 #include <cmath>
@@ -9,6 +10,7 @@
 
 namespace zc = zantrix::core;
 namespace zf = zantrix::framework;
+using zantrix::test::error_of;
 using namespace std::chrono;
 
 namespace {
@@ -35,16 +37,6 @@ class History : public zantrix::test::HistoryTree {
   }
   const zc::Stock abc{"ABC", "abc"};
 };
-
-template <class E>
-std::string error_of(auto&& fn) {
-  try {
-    fn();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "no error";
-}
 
 }  // namespace
 
@@ -194,11 +186,11 @@ TEST_F(History, MalformedFilesAreErrorsNamingFileLineAndColumn) {
   }
   {
     // A short row is dropped; quoting, CRLF and a missing final newline are read.
-    auto [path, load] = day(
-        "time_key,open,high,low,close,volume,note\r\n"
-        "2024-03-01 09:00:00,1,1,1,1\r\n"
-        "2024-03-01 09:01:00,2,2,2,2,3,\"a, \"\"b\"\"\nc\"\r\n"
-        "2024-03-01 09:02:00,4,4,4,4,5,d");
+    auto [path, load] =
+        day("time_key,open,high,low,close,volume,note\r\n"
+            "2024-03-01 09:00:00,1,1,1,1\r\n"
+            "2024-03-01 09:01:00,2,2,2,2,3,\"a, \"\"b\"\"\nc\"\r\n"
+            "2024-03-01 09:02:00,4,4,4,4,5,d");
     const auto t = load();
     EXPECT_EQ(times(t), (std::vector<std::string>{"2024-03-01 09:01:00", "2024-03-01 09:02:00"}));
     EXPECT_EQ(t.column("note").texts()[0], "a, \"b\"\nc");

@@ -1,4 +1,5 @@
 #include "zantrix/core/data/path.h"
+#include "tests/support/error_of.h"
 
 #include <algorithm>
 
@@ -7,6 +8,7 @@
 
 namespace zc = zantrix::core;
 namespace zf = zantrix::framework;
+using zantrix::test::error_of;
 using namespace std::chrono;
 
 namespace {
@@ -16,16 +18,6 @@ class DataPath : public zantrix::test::HistoryTree {
   std::string kline(const std::string& rest) { return (root_ / "kline").string() + "/" + rest; }
   const zc::Stock abc{"ABC", "abc"};
 };
-
-template <class E>
-std::string error_of(auto&& fn) {
-  try {
-    fn();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "no error";
-}
 
 }  // namespace
 
@@ -42,8 +34,9 @@ TEST_F(DataPath, BarLengthComesFromTheIntervalOrTimeStep) {
 }
 
 TEST_F(DataPath, BadIntervalsAndDataTypesFail) {
-  EXPECT_EQ(error_of<zf::ValueError>(
-                [&] { zc::_get_data_path(abc, "kline", {{"interval", "1week"}}); }),
+  EXPECT_EQ(error_of<zf::ValueError>([&] {
+              zc::_get_data_path(abc, "kline", {{"interval", "1week"}});
+            }),
             "interval 1week is NOT valid!");
   for (const char* bad : {"1.5min", "min", "--1min", "1 5min"}) {
     EXPECT_THROW(zc::_get_data_path(abc, "kline", {{"interval", bad}}), zf::ValueError) << bad;
@@ -64,13 +57,14 @@ TEST_F(DataPath, ListsCsvNamesInFileSystemOrder) {
   EXPECT_EQ(zc::_get_data_files(abc, "kline"), expected);
   EXPECT_EQ(expected.size(), 2u);
 
-  EXPECT_EQ(error_of<zf::FileNotFoundError>([&] { zc::_get_data_files(zc::Stock("XYZ", "x"), "kline"); }),
-            "Data was NOT found in " + kline("K_1M/XYZ") + "!");
+  EXPECT_EQ(
+      error_of<zf::FileNotFoundError>([&] { zc::_get_data_files(zc::Stock("XYZ", "x"), "kline"); }),
+      "Data was NOT found in " + kline("K_1M/XYZ") + "!");
 }
 
 TEST_F(DataPath, ReverseListIsNewestFirstUpToTheDay) {
-  for (const char* name : {"2024-03-01.csv", "2024-03-02.csv", "2024-03-03.csv", "2024_all.csv",
-                           "readme.md"}) {
+  for (const char* name :
+       {"2024-03-01.csv", "2024-03-02.csv", "2024-03-03.csv", "2024_all.csv", "readme.md"}) {
     write("K_1M", "ABC", name, "");
   }
   const auto t = zf::make_datetime(2024y / March / 2, 23h, 59min);

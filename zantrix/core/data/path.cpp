@@ -1,11 +1,11 @@
 #include "zantrix/core/data/path.h"
 
 #include <algorithm>
-#include <charconv>
 #include <filesystem>
 
 #include "zantrix/framework/config.h"
 #include "zantrix/framework/errors.h"
+#include "zantrix/framework/text.h"
 #include "zantrix/framework/utility.h"
 
 namespace zantrix::core {
@@ -28,28 +28,15 @@ std::string remove_all(std::string_view text, std::string_view unit) {
   return out;
 }
 
-bool is_blank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-
-// Reads an integer the way an interval's number is written: blanks around it,
-// an optional sign, decimal digits.
-std::int64_t to_integer(const std::string& text) {
-  std::string_view s = text;
-  while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
-  bool negative = false;
-  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
-    negative = s.front() == '-';
-    s.remove_prefix(1);
+// The number of an interval text times the unit's seconds.
+std::int64_t seconds_of(const std::string& number, std::int64_t unit) {
+  const auto value = framework::parse_integer_text(number);
+  if (!value) throw ValueError("invalid literal for int() with base 10: '" + number + "'");
+  std::int64_t seconds;
+  if (__builtin_mul_overflow(*value, unit, &seconds)) {
+    throw ValueError("interval of " + number + " units is too long");
   }
-  std::int64_t value = 0;
-  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-  if (s.empty() || s.front() < '0' || s.front() > '9' || ec != std::errc() ||
-      end != s.data() + s.size()) {
-    throw ValueError("invalid literal for int() with base 10: '" + text + "'");
-  }
-  return negative ? -value : value;
+  return seconds;
 }
 
 std::string base_directory(std::string_view dtype) {
@@ -66,9 +53,9 @@ bool contains(std::string_view text, std::string_view part) {
 }  // namespace
 
 std::int64_t interval_seconds(std::string_view interval) {
-  if (contains(interval, "min")) return to_integer(remove_all(interval, "min")) * 60;
-  if (contains(interval, "hour")) return to_integer(remove_all(interval, "hour")) * 3600;
-  if (contains(interval, "day")) return to_integer(remove_all(interval, "day")) * 3600 * 24;
+  if (contains(interval, "min")) return seconds_of(remove_all(interval, "min"), 60);
+  if (contains(interval, "hour")) return seconds_of(remove_all(interval, "hour"), 3600);
+  if (contains(interval, "day")) return seconds_of(remove_all(interval, "day"), 3600 * 24);
   throw ValueError("interval " + std::string(interval) + " is NOT valid!");
 }
 

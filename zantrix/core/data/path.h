@@ -26,7 +26,8 @@ using DataOptions = std::map<std::string, std::string, std::less<>>;
 
 // The bar length in seconds of an interval text: "<n>min", "<n>hour" or
 // "<n>day" (every occurrence of the unit is removed and the rest read as an
-// integer that may carry blanks around it and a sign; "min" is tested first).
+// integer that may carry blanks around it, a sign and underscores between
+// digits; "min" is tested first).
 // A ValueError "interval <text> is NOT valid!" without a unit, and a
 // ValueError from the integer conversion for a rest like "1.5" or "".
 std::int64_t interval_seconds(std::string_view interval);

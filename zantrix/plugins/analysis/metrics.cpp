@@ -28,38 +28,6 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // ---- convert_time ----------------------------------------------------------
 
-bool is_blank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// Reads `text` the way Python's int() reads a base-10 literal and tells
-// whether the number is below 30; nullopt when `text` is not such a literal.
-// Minute texts may be arbitrarily long, so the magnitude saturates rather
-// than overflowing.
-std::optional<bool> integer_below_30(std::string_view text) {
-  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
-  bool negative = false;
-  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-    negative = text.front() == '-';
-    text.remove_prefix(1);
-  }
-  int magnitude = 0;
-  bool after_digit = false;
-  for (const char c : text) {
-    if (c == '_') {
-      if (!after_digit) return std::nullopt;
-      after_digit = false;
-      continue;
-    }
-    if (c < '0' || c > '9') return std::nullopt;
-    magnitude = std::min(magnitude * 10 + (c - '0'), 30);
-    after_digit = true;
-  }
-  if (!after_digit) return std::nullopt;
-  return negative || magnitude < 30;
-}
-
 // ---- array statistics -------------------------------------------------------
 
 struct Moments {
@@ -219,11 +187,11 @@ std::string convert_time(std::string_view time_) {
   const std::string_view hour = time_.substr(0, hour_end);
   const std::string_view rest = time_.substr(hour_end + 1);
   const std::string_view minute = rest.substr(0, rest.find(':'));
-  const std::optional<bool> below_half = integer_below_30(minute);
-  if (!below_half) {
+  const std::optional<std::int64_t> minutes = framework::parse_integer_text(minute);
+  if (!minutes) {
     throw ValueError("invalid literal for int() with base 10: " + framework::quote_text(minute));
   }
-  return std::string(hour) + (*below_half ? ":00:00" : ":30:00");
+  return std::string(hour) + (*minutes < 30 ? ":00:00" : ":30:00");
 }
 
 double _holding_period(std::string_view open_datetime, std::string_view close_datetime) {
