@@ -1,7 +1,6 @@
 # make test      install what is missing, build into build/, run every test
 # make sanitize  the same suite under ASan+UBSan (build-asan/) and TSan (build-tsan/)
 # make bench     the benchmarks against their peers (installs the peers)
-# make bench-db  the record store: insert rate, selection against pandas
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
@@ -31,15 +30,9 @@ sanitize: asan tsan
 bench:
 	@scripts/install-deps --bench
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DZANTRIX_BUILD_TESTS=OFF
-	cmake --build build-bench -j $(JOBS) --target bench_metrics bench_history
+	cmake --build build-bench -j $(JOBS) --target bench_metrics bench_history bench_db
 	bench/metrics/run build-bench/bench/bench_metrics
 	bench/history/run build-bench/bench/bench_history
-
-.PHONY: bench-db
-bench-db:
-	@scripts/install-deps --bench
-	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DZANTRIX_BUILD_TESTS=OFF
-	cmake --build build-bench -j $(JOBS) --target bench_db
 	bench/db/run build-bench/bench/bench_db
 
 format:

@@ -1,7 +1,8 @@
 #include "apps/zantrix/table_csv.h"
 
 #include <algorithm>
-#include <charconv>
+
+#include "zantrix/framework/text.h"
 
 namespace zantrix::app {
 namespace {
@@ -22,12 +23,9 @@ void put_text(std::string& out, const std::string& text) {
 void put_cell(std::string& out, const framework::Column& column, std::size_t row) {
   if (column.missing(row)) return;
   switch (column.kind()) {
-    case framework::ColumnKind::Number: {
-      char buf[32];
-      const auto end = std::to_chars(buf, buf + sizeof buf, column.numbers()[row]).ptr;
-      out.append(buf, end);
+    case framework::ColumnKind::Number:
+      out += framework::format_number(column.numbers()[row]);
       break;
-    }
     case framework::ColumnKind::Integer:
       out += std::to_string(column.integers()[row]);
       break;

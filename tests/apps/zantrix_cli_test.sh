@@ -20,8 +20,8 @@ out=$("$zantrix" --config "$config" history --code HK.00700 --start "2024-03-28 
       --end "2024-03-28 16:00:00" 2>/dev/null)
 check "history prints the table as CSV" \
   "time_key,open,high,low,close,volume,value,num_trds
-2024-03-28 15:59:00,300.8,300.8,300.8,300.8,8700,2616960,91
-2024-03-28 16:00:00,300.8,300.9,300.1,300.2,18700,5619350,119" "$out"
+2024-03-28 15:59:00,300.8,300.8,300.8,300.8,8700.0,2616960.0,91.0
+2024-03-28 16:00:00,300.8,300.9,300.1,300.2,18700.0,5619350.0,119.0" "$out"
 
 out=$(ZANTRIX_CONFIG=/nowhere.json "$zantrix" --config "$config" history --code HK.00700 \
       --reverse "2024-03-05 10:00:00" | head -3)
@@ -34,8 +34,8 @@ out=$("$zantrix" --config "$config" history --code HK.HSImain --start "2024-03-2
       --end "2024-03-27 09:16:00" | cut -d, -f1,5,7)
 check "rolls are back-adjusted" \
   "time_key,close,ticker
-2024-03-26 16:30:00,17072,HSIH24
-2024-03-27 09:16:00,17072,HSIJ24" "$out"
+2024-03-26 16:30:00,17072.0,HSIH24
+2024-03-27 09:16:00,17072.0,HSIJ24" "$out"
 
 out=$("$zantrix" trading-day "2024-03-04 20:00:00" --open 18:00:00 --close 17:00:00)
 check "trading-day" "2024-03-05" "$out"

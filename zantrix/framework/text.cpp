@@ -10,10 +10,37 @@ namespace zantrix::framework {
 std::string format_number(double value) {
   if (std::isnan(value)) return "nan";
   if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
-  char buf[64];
-  const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-  std::string out(buf, end);
-  if (out.find_first_of(".en") == std::string::npos) out += ".0";
+  char buf[40];
+  const auto end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific).ptr;
+  const std::string_view scientific(buf, static_cast<std::size_t>(end - buf));
+  const std::size_t e_at = scientific.find('e');
+  int exponent = 0;
+  std::from_chars(scientific.data() + e_at + (scientific[e_at + 1] == '+' ? 2 : 1),
+                  scientific.data() + scientific.size(), exponent);
+  if (exponent < -4 || exponent >= 16) return std::string(scientific);
+
+  const bool negative = scientific.front() == '-';
+  std::string digits;
+  for (const char c : scientific.substr(0, e_at)) {
+    if (c >= '0' && c <= '9') digits += c;
+  }
+  std::string out = negative ? "-" : "";
+  if (exponent < 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-exponent - 1), '0');
+    out += digits;
+    return out;
+  }
+  const auto whole = static_cast<std::size_t>(exponent) + 1;
+  if (digits.size() <= whole) {
+    out += digits;
+    out.append(whole - digits.size(), '0');
+    out += ".0";
+  } else {
+    out.append(digits, 0, whole);
+    out += '.';
+    out.append(digits, whole);
+  }
   return out;
 }
 

@@ -1,6 +1,8 @@
-// Text forms shared by the records: the shortest decimal text of a number
-// that reads back to the same value (with ".0" on whole numbers, "nan",
-// "inf"), quoted texts, and absent values shown as None.
+// Text forms shared by the records and the stores: numbers as the shortest
+// digits that read back to the same value, laid out as a fixed-point number
+// with its point when the decimal exponent lies in [-4, 16) and in exponent
+// form otherwise (100000.0, 0.0001, 1e-05, 1e+16, nan, inf); quoted texts;
+// absent values shown as None.
 #pragma once
 
 #include <cstdint>

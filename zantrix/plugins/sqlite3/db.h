@@ -1,0 +1,201 @@
+// DB: the SQLite record store of the framework's balances, positions, orders
+// and deals.
+//
+// A DB owns one connection to the file `_db_path() + "/zantrix.db"` (created
+// when missing) and, when built, creates the four record tables `balance`,
+// `position`, `trading_order` and `trading_deal` unless they exist. Its
+// operations build statements from a table name, column names and plain
+// values. Table and column names go into the statement verbatim, so they must
+// come from the program, never from outside input. Every statement is
+// committed before its call returns; no transaction spans two calls.
+//
+// Values. Numbers and booleans are written into the statement as literals:
+// integers in decimal, floating-point numbers in the shortest text that reads
+// back to the same value and always shows a point or an exponent (100000.0,
+// 0.1, 1e-05), booleans as True and False. Texts and date-times are bound as
+// parameters: the statement SQLite runs has a `?` where their literal stands,
+// so a text is stored exactly as given and is never read as SQL or as a
+// column name. A date-time is stored as "%Y-%m-%d %H:%M:%S", its fraction of a
+// second dropped. The statement text a DB reports (`last_statement`,
+// `DatabaseError::statement`) shows every value as its literal, texts and
+// date-times between double quotes with any double quote inside doubled; it
+// is the text SQLite would read the same way, except that SQLite takes a
+// double-quoted word for a column name when such a column exists.
+//
+// Durability and sharing. The file is kept in WAL journal mode with
+// synchronous=FULL: once a call returns, its statement survives a crash of
+// the process or of the machine, and other processes (a monitor, a report)
+// may read the file while this one writes. WAL mode is recorded in the file
+// and works through two companion files beside it (zantrix.db-wal,
+// zantrix.db-shm), so the folder must be writable, also for a process that
+// only reads. A connection that meets another connection's lock waits up to
+// `kBusyTimeout` for it before the statement fails with "database is locked".
+//
+// Threads. `lock` is one process-wide mutex shared by every DB. The
+// constructor, `execute`, `select_records`, `insert_records`,
+// `update_records`, `delete_records`, `delete_table`, the `create_*_table`
+// calls, `last_statement`, `close` and the destructor take it for the whole
+// of their statement (a selection also fetches all its rows under it), so
+// statements of different DB instances never overlap and one DB may be used
+// from several threads. `commit` takes no lock (`execute` calls it while
+// holding `lock`); from another thread it waits only for a statement of the
+// same DB that SQLite is running, but it must not overlap `close`. No call may
+// overlap the destruction of the same DB. `lock` is not reentrant: a thread
+// that holds it must not make the calls above. `_parse_sql_value` and
+// `_parse_sql_where_condition` touch no database.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "zantrix/framework/datetime.h"
+#include "zantrix/framework/table.h"
+
+struct sqlite3;
+
+namespace zantrix::plugins::sqlite3 {
+
+// Serialises every statement of every DB in the process.
+extern std::mutex lock;
+
+// How long a statement waits for another connection's lock on the file.
+inline constexpr std::chrono::milliseconds kBusyTimeout{5000};
+
+// A failure reported by SQLite: `what()` is SQLite's own error text ("no such
+// table: x", "NOT NULL constraint failed: balance.update_time", "file is not a
+// database", ...). `code()` is SQLite's extended result code, 0 for a misuse
+// this store detects itself (a closed DB, a wrong number of parameters).
+// `statement()` is the reported text of the statement that failed, empty when
+// the failure was not a statement's (opening the file).
+class DatabaseError : public std::runtime_error {
+ public:
+  DatabaseError(const std::string& message, int code, std::string statement);
+
+  int code() const noexcept { return code_; }
+  const std::string& statement() const noexcept { return *statement_; }
+
+ private:
+  int code_;
+  std::shared_ptr<const std::string> statement_;  // shared: copies never throw
+};
+
+// A value a caller hands to the store. std::monostate is the absent value
+// (None) and `Date` a calendar date without a time; statements reject both
+// as literals, while `execute` binds them as NULL and "%Y-%m-%d".
+using Value = std::variant<std::monostate, std::string, double, std::int64_t, bool,
+                           framework::DateTime, framework::Date>;
+
+// Named values in the caller's order: conditions (joined with AND) or column
+// values. The order is the order of the clauses in the statement. A condition
+// named "condition_str" carries raw SQL text that is put in the clause as is.
+using NamedValues = std::vector<std::pair<std::string, Value>>;
+
+// The directory of the store: the value under "sqlite3" in the `DB` map of
+// zantrix_config(), or std::nullopt when that value is null. A ValueError
+// ("`sqlite3` is activated, and its path must be specified in `DB` variable in
+// zantrix_config.py") when the configuration or its `DB` map cannot be read,
+// the key is missing or the value is neither text nor null.
+std::optional<std::string> _db_path();
+
+class DB {
+ public:
+  // Opens (or creates) the file, switches it to WAL, and runs the four
+  // CREATE TABLE IF NOT EXISTS statements. The ValueError of `_db_path`, a
+  // TypeError when the path is null, or a DatabaseError (a file that is not a
+  // database, a folder that cannot be written); tables created before the
+  // failure stay.
+  DB();
+  // Closes; never throws.
+  ~DB();
+  DB(const DB&) = delete;
+  DB& operator=(const DB&) = delete;
+
+  // Closes the connection. Later calls fail with a DatabaseError ("Cannot
+  // operate on a closed database."); closing again does nothing.
+  void close();
+
+  // Commits an open transaction of the connection, if there is one. Every
+  // statement of this store is already committed when its call returns, so
+  // this matters only after a caller's own "BEGIN".
+  void commit();
+
+  // Runs one statement and commits it. With `parameters`, they are bound to
+  // the statement's `?` marks in order (absent as NULL, a bool as 1 or 0, a
+  // date-time as "%Y-%m-%d %H:%M:%S" with its fraction when not zero, a date
+  // as "%Y-%m-%d"); their number must match the marks. A text of more than one
+  // statement is rejected. Rows a statement yields are not fetched.
+  void execute(std::string_view sql, const std::optional<std::vector<Value>>& parameters = {});
+
+  // The literal of `value` in a statement: a text between double quotes
+  // (inner double quotes doubled), a number or boolean as described above, a
+  // date-time between double quotes without its fraction of a second. A
+  // ValueError "Data format is not support! type(<value>)=<type>" for an
+  // absent value or a date.
+  static std::string _parse_sql_value(const Value& value);
+
+  // "WHERE " followed by each condition as name=literal (a condition_str as
+  // its raw text) and a space, joined with "AND "; the empty text when there
+  // are no conditions. A TypeError when a condition_str is not text.
+  static std::string _parse_sql_where_condition(const NamedValues& conditions);
+
+  // "DROP TABLE <table_name>".
+  void delete_table(std::string_view table_name);
+
+  // "SELECT <columns joined with ','> FROM <table_name> <where>", "*" when
+  // `columns` is absent. All rows, in the order SQLite returns them, as a
+  // table whose columns carry the result's column names in statement order.
+  // A column is integer when its values are all integers, number when they
+  // are integers and reals, and text otherwise (a text or a blob); NULL is a
+  // missing cell. A column without any value takes its kind from its declared
+  // type: integer for INT types, number for REAL, FLOAT and DOUBLE, text for
+  // the rest. Conditions come third, after the columns or `{}` for all:
+  // select_records("balance", {}, {{"remark", "x"}, {"id", 3}}).
+  framework::Table select_records(std::string_view table_name,
+                                  const std::optional<std::vector<std::string>>& columns = {},
+                                  const NamedValues& conditions = {});
+
+  // "UPDATE <table_name> SET <name>=<literal> ,<name>=<literal> <where>". An
+  // AssertionError "At least one column needs to be updated!" for no columns.
+  void update_records(std::string_view table_name, const NamedValues& columns,
+                      const NamedValues& conditions = {});
+
+  // "INSERT INTO <table_name> (<names>) VALUES (<literals>)". An
+  // AssertionError "Must provide columns and values when inserting!" for no
+  // values.
+  void insert_records(std::string_view table_name, const NamedValues& values);
+
+  // "DELETE FROM <table_name> <where>"; every row when there are no
+  // conditions.
+  void delete_records(std::string_view table_name, const NamedValues& conditions = {});
+
+  void create_balance_table();
+  void create_position_table();
+  void create_order_table();
+  void create_deal_table();
+
+  // The reported text of the latest statement this DB ran or tried to run.
+  std::string last_statement() const;
+
+ private:
+  struct Statement;
+  class ResultBuilder;
+  struct Closer {
+    void operator()(::sqlite3* connection) const noexcept;
+  };
+
+  void run(const Statement& statement, ResultBuilder* result = nullptr);
+
+  std::unique_ptr<::sqlite3, Closer> conn_;
+  std::string last_statement_;
+};
+
+}  // namespace zantrix::plugins::sqlite3
