@@ -28,6 +28,15 @@ constexpr Command kCommands[] = {
      "Prints the trading day (YYYY-MM-DD) of the moment for a session that opens and\n"
      "closes at the given times; a session opening after its close runs overnight.\n",
      &run_trading_day},
+    {"metrics", "print the performance of a CSV of dated portfolio values",
+     "usage: zantrix metrics FILE [--html PAGE] [--days 252] [--window 252]\n"
+     "\n"
+     "FILE holds a header and rows of date,value[,benchmark] (dates as YYYY-MM-DD or\n"
+     "YYYY-MM-DD HH:MM:SS), one row per period. Prints the total return, the Sharpe\n"
+     "ratio, the information ratio and M2 against the benchmark, and the worst rolling\n"
+     "maximum drawdown over --window periods; --days periods make a year. With --html,\n"
+     "also writes a page with the equity curve and the drawdown.\n",
+     &run_metrics},
 };
 
 void print_help(std::ostream& out) {
@@ -77,7 +86,9 @@ int run(const std::vector<std::string>& words) {
 
 }  // namespace
 
-std::span<const Command> commands() { return kCommands; }
+std::span<const Command> commands() {
+  return kCommands;
+}
 
 }  // namespace zantrix::app
 

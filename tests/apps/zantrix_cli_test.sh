@@ -56,5 +56,17 @@ check "a bad option exits 1" "1" "$?"
 "$zantrix" --help | grep -q trading-day
 check "--help lists the commands" "0" "$?"
 
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+printf 'date,value\n2024-01-01,100\n2024-01-02,120\n2024-01-03,90\n2024-01-04,130\n' > "$work/pv.csv"
+out=$("$zantrix" metrics "$work/pv.csv" --html "$work/pv.html" | grep -E '^(total return|worst rolling)')
+check "metrics of a portfolio CSV" "total return                30.00%
+worst rolling max drawdown  -25.00%" "$out"
+grep -q '<svg' "$work/pv.html"
+check "metrics writes the page with its charts" "0" "$?"
+printf 'date,value\n2024-01-01,100\n2024-01-02,abc\n' > "$work/bad.csv"
+err=$("$zantrix" metrics "$work/bad.csv" 2>&1 >/dev/null)
+check "a bad value names the file and line" "zantrix: $work/bad.csv, line 3: 'abc' is not a number" "$err"
+
 echo "$passes passed, $failures failed"
 [[ $failures -eq 0 ]]
