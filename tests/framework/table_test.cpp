@@ -275,3 +275,24 @@ TEST(TableEquality, MissingCellsAreEqualWhateverTheyHold) {
   renumbered.renumber();
   EXPECT_NE(renumbered, reversed);
 }
+
+TEST(TableKeepRows, KeepsFlaggedRowsInPlaceWithLabelsAndMissingMarks) {
+  zf::Column texts("t", zf::ColumnKind::Text);
+  for (const char* t : {"a", "", "c", "d"}) {
+    if (*t == '\0') {
+      texts.push_missing();
+    } else {
+      texts.push_text(t);
+    }
+  }
+  zf::Table table({zf::Column("x", std::vector<double>{1, NAN, 3, 4}), std::move(texts)});
+  const std::vector<std::uint8_t> keep{0, 1, 1, 0};
+  const zf::Table expected = table.select(keep);
+  table.keep_rows(keep);
+  EXPECT_EQ(table, expected);
+  EXPECT_EQ(std::vector<std::int64_t>(table.labels().begin(), table.labels().end()),
+            (std::vector<std::int64_t>{1, 2}));
+  EXPECT_TRUE(table.column("t").missing(0));
+  EXPECT_EQ(table.column("t").texts()[1], "c");
+  EXPECT_THROW(table.keep_rows(keep), zf::ValueError);
+}

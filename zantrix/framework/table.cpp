@@ -247,6 +247,26 @@ void Column::set_missing(std::size_t row) {
       storage_);
 }
 
+void Column::keep_cells(std::span<const std::uint8_t> keep) {
+  std::visit(
+      [&](auto& values) {
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+          if (keep[i] != 0) {
+            if (kept != i) values[kept] = std::move(values[i]);
+            ++kept;
+          }
+        }
+        values.resize(kept);
+      },
+      storage_);
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < missing_.size(); ++i) {
+    if (keep[i] != 0) missing_[kept++] = missing_[i];
+  }
+  missing_.resize(kept);
+}
+
 Column Column::take(std::span<const std::size_t> rows) const {
   check_positions(rows, size());
   Column out(name_, kind());
@@ -413,6 +433,19 @@ Table Table::take(std::span<const std::size_t> positions) const {
   return out;
 }
 
+void Table::keep_rows(std::span<const std::uint8_t> keep) {
+  if (keep.size() != rows()) {
+    throw ValueError("row selection has " + std::to_string(keep.size()) + " flags for a table of " +
+                     std::to_string(rows()) + " rows");
+  }
+  for (Column& column : columns_) column.keep_cells(keep);
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < keep.size(); ++i) {
+    if (keep[i] != 0) labels_[kept++] = labels_[i];
+  }
+  labels_.resize(kept);
+}
+
 Table Table::select(std::span<const std::uint8_t> keep) const {
   if (keep.size() != rows()) {
     throw ValueError("row selection has " + std::to_string(keep.size()) + " flags for a table of " +
@@ -536,7 +569,7 @@ void Table::drop_missing() {
       if (column->missing(i)) keep[i] = 0;
     }
   }
-  *this = select(keep);
+  keep_rows(keep);
 }
 
 }  // namespace zantrix::framework

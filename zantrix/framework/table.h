@@ -75,6 +75,9 @@ class Column {
 
   // Rows at `rows`, in that order.
   Column take(std::span<const std::size_t> rows) const;
+  // Keeps, in place and in order, the cells whose `keep` flag is set (one
+  // flag per cell).
+  void keep_cells(std::span<const std::uint8_t> keep);
   // Appends `other`'s cells (same kind; an integer column widens to number
   // when `other` is number).
   void append(const Column& other);
@@ -127,6 +130,9 @@ class Table {
   // The rows whose `keep` flag is set; one flag per row (a ValueError
   // otherwise).
   Table select(std::span<const std::uint8_t> keep) const;
+  // Keeps, in place and in order, the rows whose `keep` flag is set; no
+  // cell is copied to fresh memory (a ValueError for a wrong flag count).
+  void keep_rows(std::span<const std::uint8_t> keep);
   // Rows ordered by the column's values ascending (stable; missing last;
   // texts by bytes).
   void sort_by(std::string_view column);

@@ -77,7 +77,7 @@ void keep_window(Table& table, DateTime start, DateTime end) {
     for (std::size_t r = 0; r < keep.size(); ++r) keep[r] &= !column.missing(r);
   }
   for (std::size_t r = 0; r < keep.size(); ++r) keep[r] &= from <= times[r] && times[r] <= to;
-  table = table.select(keep);
+  table.keep_rows(keep);
   table.renumber();
 }
 
