@@ -547,6 +547,8 @@ DB::DB() {
     sqlite3_busy_timeout(connection, static_cast<int>(kBusyTimeout.count()));
     run(Statement::plain("PRAGMA journal_mode=WAL"));
     run(Statement::plain("PRAGMA synchronous=FULL"));
+    // Reads map the file instead of copying each page out of the OS cache.
+    run(Statement::plain("PRAGMA mmap_size=268435456"));
     create_balance_table();
     create_position_table();
     create_order_table();
