@@ -50,12 +50,14 @@ std::unique_ptr<DB> open_store() {
   } catch (const framework::ValueError&) {
   }
   if (!folder) {
-    report("No record store is configured (DB); record requests get \"" + std::string(kNoStore) + "\"");
+    report("No record store is configured (DB); record requests get \"" + std::string(kNoStore) +
+           "\"");
     return nullptr;
   }
   const std::filesystem::path file = std::filesystem::path(*folder) / "zantrix.db";
   if (!std::filesystem::exists(file)) {
-    report("No record store at " + file.string() + "; record requests get \"" + std::string(kNoStore) + "\"");
+    report("No record store at " + file.string() + "; record requests get \"" +
+           std::string(kNoStore) + "\"");
     return nullptr;
   }
   return std::make_unique<DB>();
@@ -63,10 +65,14 @@ std::unique_ptr<DB> open_store() {
 
 std::string cell_text(const framework::Column& column, std::size_t row) {
   switch (column.kind()) {
-    case framework::ColumnKind::Number: return framework::format_number(column.numbers()[row]);
-    case framework::ColumnKind::Integer: return std::to_string(column.integers()[row]);
-    case framework::ColumnKind::Text: return column.texts()[row];
-    case framework::ColumnKind::DateTime: return framework::format_datetime(column.datetimes()[row]);
+    case framework::ColumnKind::Number:
+      return framework::format_number(column.numbers()[row]);
+    case framework::ColumnKind::Integer:
+      return std::to_string(column.integers()[row]);
+    case framework::ColumnKind::Text:
+      return column.texts()[row];
+    case framework::ColumnKind::DateTime:
+      return framework::format_datetime(column.datetimes()[row]);
   }
   return {};
 }
@@ -93,8 +99,7 @@ Table by_id(Table table) {
 
 // The last `count` rows, none for a count below 1.
 Table last_rows(const Table& table, std::int64_t count) {
-  const std::size_t keep =
-      count < 1 ? 0 : std::min(table.rows(), static_cast<std::size_t>(count));
+  const std::size_t keep = count < 1 ? 0 : std::min(table.rows(), static_cast<std::size_t>(count));
   std::vector<std::size_t> positions(keep);
   for (std::size_t i = 0; i < keep; ++i) positions[i] = table.rows() - keep + i;
   return table.take(positions);
@@ -105,8 +110,8 @@ Table active_only(const Table& orders) {
   const framework::Column& status = orders.column("status");
   std::vector<std::uint8_t> keep(orders.rows());
   for (std::size_t i = 0; i < orders.rows(); ++i) {
-    keep[i] = !status.missing(i) && std::ranges::find(kActiveStatuses, status.texts()[i]) !=
-                                        std::end(kActiveStatuses);
+    keep[i] = !status.missing(i) &&
+              std::ranges::find(kActiveStatuses, status.texts()[i]) != std::end(kActiveStatuses);
   }
   return orders.select(keep);
 }
@@ -138,9 +143,9 @@ std::string orders_text(DB& store, const RequestState& request) {
 }
 
 std::string deals_text(DB& store, const RequestState& request) {
-  return listing(last_rows(by_id(store.select_records("trading_deal")), request.num_deals_displayed),
-                 "Deals (last " + std::to_string(request.num_deals_displayed) + ")",
-                 "No deals recorded.");
+  return listing(
+      last_rows(by_id(store.select_records("trading_deal")), request.num_deals_displayed),
+      "Deals (last " + std::to_string(request.num_deals_displayed) + ")", "No deals recorded.");
 }
 
 // Sends `text` in pieces that stay under the message limit, cut at line
@@ -179,8 +184,10 @@ void answer(TelegramBot& bot, const RequestState& request, DB* store) {
   if (request.get_deals) answer_from(bot, store, [&](DB& db) { return deals_text(db, request); });
   if (request.send_order) bot.send_message("Not connected to an engine: no order was sent.");
   if (request.cancel_order) bot.send_message("Not connected to an engine: no order was cancelled.");
-  if (request.cancel_orders) bot.send_message("Not connected to an engine: no orders were cancelled.");
-  if (request.close_positions) bot.send_message("Not connected to an engine: no positions were closed.");
+  if (request.cancel_orders)
+    bot.send_message("Not connected to an engine: no orders were cancelled.");
+  if (request.close_positions)
+    bot.send_message("Not connected to an engine: no positions were closed.");
 }
 
 int serve() {

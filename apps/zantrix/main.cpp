@@ -37,6 +37,15 @@ constexpr Command kCommands[] = {
      "maximum drawdown over --window periods; --days periods make a year. With --html,\n"
      "also writes a page with the equity curve and the drawdown.\n",
      &run_metrics},
+    {"bot", "serve the Telegram control bot, or check its connection",
+     "usage: zantrix [--config FILE] bot [--selfcheck]\n"
+     "\n"
+     "Serves the chat commands of the Telegram bot (TELEGRAM_TOKEN) in the chat\n"
+     "TELEGRAM_CHAT_ID until /stop, answering balance, position, order and deal\n"
+     "requests from the record store (DB) when it exists. With --selfcheck, answers\n"
+     "\"Yes I am here!\" to the sender of the first message waiting for the bot and\n"
+     "prints that chat's id.\n",
+     &run_bot},
 };
 
 void print_help(std::ostream& out) {

@@ -1,0 +1,19 @@
+// Reading Bot API objects from their JSON form. Internal to the client: a
+// member that is missing or of the wrong kind throws nlohmann::json's own
+// exception, which the client reports as a malformed answer.
+#pragma once
+
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/telegram/types.h"
+
+namespace platform::telegram {
+
+User user_from_json(const nlohmann::json& value);
+Message message_from_json(const nlohmann::json& value);
+Update update_from_json(const nlohmann::json& value);
+std::vector<Update> updates_from_json(const nlohmann::json& value);
+
+}  // namespace platform::telegram

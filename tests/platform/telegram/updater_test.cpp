@@ -1,0 +1,284 @@
+// The update fetcher against the fake service: every update served once and
+// in order, across faults, restarts and takes; prompt stops; final
+// confirmation; and what ends fetching for good.
+#include "platform/telegram/updater.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iostream>
+#include <mutex>
+#include <stdexcept>
+
+#include "platform/telegram/handlers.h"
+#include "tests/platform/telegram/fake_bot_api.h"
+#include "tests/platform/telegram/fast_options.h"
+
+namespace platform::telegram {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using testing::FakeBotApi;
+using testing::fast_bot_options;
+using testing::fast_updater_options;
+using testing::Fault;
+using testing::kPrompt;
+
+using namespace std::chrono_literals;
+
+const std::string kToken(FakeBotApi::kToken);
+
+class UpdaterTest : public ::testing::Test {
+ protected:
+  // An updater whose handlers note the text of every update they serve;
+  // "/boom" throws and "/halt" stops the updater from its own callback.
+  std::unique_ptr<Updater> make_updater(UpdaterOptions options = fast_updater_options(),
+                                        BotOptions bot_options = fast_bot_options(),
+                                        std::string token = kToken) {
+    auto updater = std::make_unique<Updater>(
+        std::make_unique<Bot>(std::move(token), api.url(), bot_options), options);
+    Updater* self = updater.get();
+    auto& dispatcher = updater->dispatcher();
+    dispatcher.add_handler(std::make_unique<CommandHandler>(
+        "boom", [](const Update&, CallbackContext&) { throw std::runtime_error("kaput"); }));
+    dispatcher.add_handler(std::make_unique<CommandHandler>(
+        "halt", [this, self](const Update& update, CallbackContext&) {
+          note(update);
+          self->stop();
+        }));
+    dispatcher.add_handler(std::make_unique<MessageHandler>(
+        [this](const Update& update, CallbackContext&) { note(update); }));
+    return updater;
+  }
+
+  void note(const Update& update) {
+    const std::lock_guard lock(mutex_);
+    served_.push_back(*update.message->text);
+  }
+
+  std::vector<std::string> served() const {
+    const std::lock_guard lock(mutex_);
+    return served_;
+  }
+
+  bool wait_served(std::size_t count) {
+    return api.wait_for([&] { return served().size() >= count; });
+  }
+
+  // The calls of `method`, in the order they arrived.
+  std::vector<FakeBotApi::Call> calls_of(std::string_view method) const {
+    std::vector<FakeBotApi::Call> calls;
+    for (const auto& call : api.calls()) {
+      if (call.method == method) calls.push_back(call);
+    }
+    return calls;
+  }
+
+  FakeBotApi api;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> served_;
+};
+
+using Strings = std::vector<std::string>;
+
+TEST_F(UpdaterTest, ServesEveryUpdateOnceInOrderAndConfirmsThemOnStop) {
+  api.push_text(42, "a");
+  api.push_text(42, "b");
+  auto updater = make_updater();
+  updater->start_polling();
+  ASSERT_TRUE(wait_served(2));
+  const auto last = api.push_text(42, "c");
+  ASSERT_TRUE(wait_served(3));
+  EXPECT_EQ(api.conflicts(), 0u);
+
+  updater->stop();
+  EXPECT_EQ(served(), (Strings{"a", "b", "c"}));
+  EXPECT_EQ(api.unconfirmed(), 0u);
+  const auto polls = calls_of("getUpdates");
+  EXPECT_EQ(polls.back().offset, last + 1);
+  EXPECT_EQ(polls.back().timeout, 0);
+  EXPECT_TRUE(std::ranges::is_sorted(polls, {}, &FakeBotApi::Call::offset));
+  EXPECT_EQ(updater->error(), std::nullopt);
+}
+
+TEST_F(UpdaterTest, StopCutsALongPollShort) {
+  auto updater = make_updater();
+  updater->start_polling();
+  ASSERT_TRUE(api.wait_for([&] { return api.waiting_polls() == 1; }));
+  const auto start = Clock::now();
+  updater->stop();
+  EXPECT_LT(Clock::now() - start, kPrompt);
+  EXPECT_FALSE(updater->running());
+  EXPECT_EQ(updater->error(), std::nullopt);
+}
+
+TEST_F(UpdaterTest, ANewUpdaterDoesNotServeWhatTheLastOneServed) {
+  api.push_text(42, "first run");
+  make_updater()->start_polling();  // destroyed at once: it may or may not get to serve
+  {
+    auto updater = make_updater();
+    updater->start_polling();
+    ASSERT_TRUE(api.wait_for([&] {
+      const auto s = served();
+      return std::ranges::count(s, "first run") >= 1 && api.unconfirmed() == 0;
+    }));
+  }
+  auto updater = make_updater();
+  updater->start_polling();
+  api.push_text(42, "second run");
+  ASSERT_TRUE(api.wait_for([&] { return std::ranges::count(served(), "second run") == 1; }));
+  updater->stop();
+  EXPECT_EQ(served(), (Strings{"first run", "second run"}));
+}
+
+struct FaultCase {
+  const char* name;
+  const char* method;
+  Fault fault;
+};
+
+class UpdaterFaultTest : public UpdaterTest, public ::testing::WithParamInterface<FaultCase> {};
+
+// The fetcher meets the fault on its first call of the method, recovers, and
+// serves every update exactly once. The time from the failed call to the
+// next one is printed: back-off here is 10 ms, retry_after is 1 s.
+TEST_P(UpdaterFaultTest, RecoversWithoutLosingOrRepeatingAnUpdate) {
+  const FaultCase& c = GetParam();
+  // A short long poll, so that a held-back answer outlasts the client's limit.
+  UpdaterOptions options = fast_updater_options();
+  options.poll_timeout = 1s;
+  BotOptions bot_options = fast_bot_options();
+  bot_options.poll_grace = 300ms;
+
+  api.push_text(42, "one");
+  api.push_text(42, "two");
+  api.fail_next(c.method, c.fault);
+  auto updater = make_updater(options, bot_options);
+  updater->start_polling();
+  ASSERT_TRUE(wait_served(2));
+  api.push_text(42, "three");
+  ASSERT_TRUE(wait_served(3));
+  updater->stop();
+
+  EXPECT_EQ(served(), (Strings{"one", "two", "three"}));
+  EXPECT_EQ(updater->error(), std::nullopt);
+  EXPECT_EQ(api.unconfirmed(), 0u);
+  const auto calls = calls_of(c.method);
+  ASSERT_GE(calls.size(), 2u);
+  std::cout
+      << "recovered from " << c.name << " in "
+      << std::chrono::duration_cast<std::chrono::milliseconds>(calls[1].at - calls[0].at).count()
+      << " ms\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, UpdaterFaultTest,
+    ::testing::Values(FaultCase{"429 retry_after=1", "getUpdates", Fault::too_many_requests(1)},
+                      FaultCase{"500", "getUpdates", Fault::http(500)},
+                      FaultCase{"503 on getMe", "getMe", Fault::http(503)},
+                      FaultCase{"dropped connection", "getUpdates", Fault::dropped()},
+                      FaultCase{"slow answer", "getUpdates", Fault::slow(2500ms)},
+                      FaultCase{"malformed answer", "getUpdates", Fault::malformed()}),
+    [](const auto& info) {
+      std::string name = info.param.name;
+      std::ranges::replace_if(
+          name, [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+      return name;
+    });
+
+TEST_F(UpdaterTest, ARefusalEndsFetchingWithoutARetry) {
+  api.fail_next("getUpdates", Fault::http(400));
+  auto updater = make_updater();
+  ::testing::internal::CaptureStdout();
+  updater->start_polling();
+  ASSERT_TRUE(api.wait_for([&] { return !updater->running(); }));
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(updater->error());
+  EXPECT_NE(updater->error()->find("HTTP 400"), std::string::npos);
+  EXPECT_EQ(out, "Telegram: the update fetcher stopped: " + *updater->error() + "\n");
+  EXPECT_EQ(api.count("getUpdates"), 1u);
+}
+
+TEST_F(UpdaterTest, ARefusedTokenEndsFetchingWithAClearError) {
+  auto updater = make_updater(fast_updater_options(), fast_bot_options(), "999:wrong");
+  ::testing::internal::CaptureStdout();
+  updater->start_polling();
+  ASSERT_TRUE(api.wait_for([&] { return !updater->running(); }));
+  ::testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(updater->error());
+  EXPECT_NE(updater->error()->find("refused the bot token (HTTP 401"), std::string::npos);
+  EXPECT_EQ(api.count("getMe"), 1u);
+  EXPECT_EQ(api.count("getUpdates"), 0u);
+}
+
+TEST_F(UpdaterTest, RetryAfterIsWaitedOutAndStopEndsTheWait) {
+  api.fail_next("getUpdates", Fault::too_many_requests(3600));
+  auto updater = make_updater();
+  updater->start_polling();
+  ASSERT_TRUE(api.wait_for([&] { return api.count("getUpdates") == 1; }));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(api.count("getUpdates"), 1u);  // no retry before the hour is out
+  const auto start = Clock::now();
+  updater->stop();
+  EXPECT_LT(Clock::now() - start, kPrompt);
+}
+
+TEST_F(UpdaterTest, ACallbackThatThrowsDoesNotStopFetching) {
+  api.push_text(42, "/boom");
+  api.push_text(42, "after");
+  auto updater = make_updater();
+  ::testing::internal::CaptureStdout();
+  updater->start_polling();
+  ASSERT_TRUE(wait_served(1));
+  updater->stop();
+  EXPECT_NE(::testing::internal::GetCapturedStdout().find("failed: kaput"), std::string::npos);
+  EXPECT_EQ(served(), (Strings{"after"}));
+  EXPECT_EQ(updater->error(), std::nullopt);
+}
+
+TEST_F(UpdaterTest, TakingWithoutPollingTakesEachUpdateOnce) {
+  const auto a = api.push_text(42, "a");
+  api.push_text(42, "b");
+  auto updater = make_updater();
+  const auto taken = updater->take_pending();
+  ASSERT_EQ(taken.size(), 2u);
+  EXPECT_EQ(taken[0].update_id, a);
+  EXPECT_TRUE(updater->take_pending().empty());
+
+  updater->start_polling();
+  api.push_text(42, "c");
+  ASSERT_TRUE(wait_served(1));
+  updater->stop();
+  EXPECT_EQ(served(), (Strings{"c"}));
+  EXPECT_EQ(api.unconfirmed(), 0u);
+}
+
+TEST_F(UpdaterTest, TakingCutsTheFetchersLongPollShortAndFetchingGoesOn) {
+  auto updater = make_updater();
+  updater->start_polling();
+  ASSERT_TRUE(api.wait_for([&] { return api.waiting_polls() == 1; }));
+  const auto start = Clock::now();
+  EXPECT_TRUE(updater->take_pending().empty());
+  EXPECT_LT(Clock::now() - start, kPrompt);
+
+  api.push_text(42, "later");
+  ASSERT_TRUE(wait_served(1));
+  updater->stop();
+  EXPECT_EQ(updater->error(), std::nullopt);  // a second open poll would have met 409
+  EXPECT_EQ(served(), (Strings{"later"}));
+}
+
+TEST_F(UpdaterTest, StopFromACallbackEndsFetchingAfterIt) {
+  api.push_text(42, "/halt");
+  auto updater = make_updater();
+  updater->start_polling();
+  ASSERT_TRUE(api.wait_for([&] { return !updater->running(); }));
+  updater->stop();  // joins and confirms what the callback's stop could not
+  EXPECT_EQ(served(), (Strings{"/halt"}));
+  EXPECT_EQ(api.unconfirmed(), 0u);
+}
+
+}  // namespace
+}  // namespace platform::telegram

@@ -1,0 +1,309 @@
+// The program's "bot" command end to end: the zantrix program run against the
+// fake Bot API, its self-check and its serve mode, which answers from a
+// record store made here.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "tests/plugins/telegram/bot_fixture.h"
+#include "zantrix/framework/config.h"
+#include "zantrix/framework/datetime.h"
+#include "zantrix/plugins/sqlite3/db.h"
+
+extern char** environ;
+
+namespace zantrix::plugins::telegram {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using Answers = std::vector<std::string>;
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// One run of the program, its standard output and error in files.
+class ProgramRun {
+ public:
+  struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+  };
+
+  ProgramRun(const fs::path& folder, std::vector<std::string> args)
+      : out_(folder / "stdout.txt"), err_(folder / "stderr.txt") {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    args.insert(args.begin(), ZANTRIX_PROGRAM);
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    const int error = posix_spawn(&pid_, ZANTRIX_PROGRAM, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) pid_ = 0;
+    EXPECT_EQ(error, 0) << "could not start " << ZANTRIX_PROGRAM;
+  }
+
+  ~ProgramRun() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  // Waits for the program to end; a program still running after `limit` is
+  // killed and the test fails.
+  Result wait(std::chrono::seconds limit = 30s) {
+    Result result;
+    const auto deadline = Clock::now() + limit;
+    int status = 0;
+    while (pid_ > 0) {
+      const pid_t ended = waitpid(pid_, &status, WNOHANG);
+      if (ended == pid_) {
+        pid_ = 0;
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      } else if (Clock::now() > deadline) {
+        ADD_FAILURE() << "the program did not end";
+        break;
+      } else {
+        std::this_thread::sleep_for(10ms);
+      }
+    }
+    result.out = read_file(out_);
+    result.err = read_file(err_);
+    return result;
+  }
+
+ private:
+  fs::path out_;
+  fs::path err_;
+  pid_t pid_ = 0;
+};
+
+class BotProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "zantrix_bot_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  // Writes the configuration: the fake API, the token, and the owner's chat
+  // and the store's folder when given.
+  fs::path configure(std::string_view token, std::optional<std::int64_t> chat_id,
+                     std::optional<fs::path> store = std::nullopt) {
+    const fs::path file = folder_ / "zantrix_config.json";
+    std::ofstream out(file);
+    out << "{\"TELEGRAM_TOKEN\": \"" << token << "\", \"TELEGRAM_API_URL\": \"" << api.url()
+        << "\"";
+    if (chat_id) out << ", \"TELEGRAM_CHAT_ID\": " << *chat_id;
+    if (store) out << ", \"DB\": {\"sqlite3\": \"" << store->string() << "\"}";
+    out << "}\n";
+    return file;
+  }
+
+  ProgramRun run(const fs::path& config, std::vector<std::string> words) {
+    words.insert(words.begin(), {"--config", config.string(), "bot"});
+    return ProgramRun(folder_, std::move(words));
+  }
+
+  // Sends `text` to the running program and returns the next `count` answers
+  // to the owner (time stamps replaced by "[T]").
+  Answers ask(const std::string& text, std::size_t count) {
+    const std::size_t before = api.texts_to(kOwner).size();
+    api.push_text(kOwner, text);
+    EXPECT_TRUE(api.wait_for([&] { return api.texts_to(kOwner).size() >= before + count; }, 20s))
+        << "too few answers to " << text;
+    const auto texts = api.texts_to(kOwner);
+    Answers answers;
+    for (std::size_t i = before; i < texts.size(); ++i) answers.push_back(unstamped(texts[i]));
+    return answers;
+  }
+
+  FakeBotApi api;
+  fs::path folder_;
+};
+
+framework::DateTime at(const char* text) {
+  return framework::parse_datetime(text);
+}
+
+// A store with two balances, a position, three orders and two deals.
+void fill_store(const fs::path& folder) {
+  framework::zantrix_config().set_DB({{"sqlite3", folder.string()}});
+  sqlite3::DB db;
+  for (const double cash : {50000.0, 100000.5}) {
+    db.insert_records("balance", {{"broker_name", std::string("CQG")},
+                                  {"broker_environment", std::string("SIMULATE")},
+                                  {"broker_account_id", std::int64_t{1}},
+                                  {"broker_account", std::string("ACC1")},
+                                  {"strategy_account_id", std::int64_t{1}},
+                                  {"strategy_account", std::string("S1")},
+                                  {"strategy_version", std::string("1.0")},
+                                  {"cash", cash},
+                                  {"available_cash", 90000.0},
+                                  {"update_time", at("2024-03-05 10:00:00")}});
+  }
+  db.insert_records("position", {{"balance_id", std::int64_t{2}},
+                                 {"security_name", std::string("Tencent")},
+                                 {"security_code", std::string("HK.00700")},
+                                 {"direction", std::string("LONG")},
+                                 {"holding_price", 300.5},
+                                 {"quantity", std::int64_t{100}},
+                                 {"update_time", at("2024-03-05 10:00:00")}});
+  for (const char* status : {"FILLED", "SUBMITTED", "PART_FILLED"}) {
+    db.insert_records("trading_order", {{"broker_order_id", std::string("B-") + status},
+                                        {"balance_id", std::int64_t{2}},
+                                        {"security_name", std::string("Tencent")},
+                                        {"security_code", std::string("HK.00700")},
+                                        {"price", 301.0},
+                                        {"quantity", std::int64_t{100}},
+                                        {"direction", std::string("LONG")},
+                                        {"offset", std::string("OPEN")},
+                                        {"order_type", std::string("LIMIT")},
+                                        {"create_time", at("2024-03-05 10:01:00")},
+                                        {"update_time", at("2024-03-05 10:02:00")},
+                                        {"filled_avg_price", 0.0},
+                                        {"filled_quantity", std::int64_t{0}},
+                                        {"status", std::string(status)}});
+  }
+  for (const char* deal : {"D-1", "D-2"}) {
+    db.insert_records("trading_deal", {{"broker_deal_id", std::string(deal)},
+                                       {"broker_order_id", std::string("B-FILLED")},
+                                       {"order_id", std::int64_t{1}},
+                                       {"balance_id", std::int64_t{2}},
+                                       {"security_name", std::string("Tencent")},
+                                       {"security_code", std::string("HK.00700")},
+                                       {"direction", std::string("LONG")},
+                                       {"offset", std::string("OPEN")},
+                                       {"order_type", std::string("LIMIT")},
+                                       {"update_time", at("2024-03-05 10:03:00")},
+                                       {"filled_avg_price", 301.0},
+                                       {"filled_quantity", std::int64_t{50}}});
+  }
+  db.close();
+}
+
+std::string order_row(int id, const char* status) {
+  return "id=" + std::to_string(id) + ", broker_order_id=B-" + status +
+         ", balance_id=2, security_name=Tencent, security_code=HK.00700, price=301.0, "
+         "quantity=100, direction=LONG, offset=OPEN, order_type=LIMIT, "
+         "create_time=2024-03-05 10:01:00, update_time=2024-03-05 10:02:00, "
+         "filled_avg_price=0.0, filled_quantity=0, status=" +
+         status;
+}
+
+TEST_F(BotProgramTest, SelfCheckAnswersTheFirstSenderAndPrintsItsChat) {
+  const auto pending = api.push_text(5150, "hello bot", 5150);
+  auto program = run(configure(FakeBotApi::kToken, std::nullopt), {"--selfcheck"});
+  const auto result = program.wait();
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(result.out.ends_with("\nChat id: 5150\nClosed.\n")) << result.out;
+  EXPECT_NE(result.out.find("\"hello bot\""), std::string::npos);
+  EXPECT_EQ(api.sent(), (std::vector<FakeBotApi::Sent>{{5150, "Yes I am here!"}}));
+  std::vector<std::pair<std::int64_t, std::int64_t>> polls;
+  for (const auto& call : api.calls()) {
+    if (call.method == "getUpdates") polls.emplace_back(call.offset, call.timeout);
+  }
+  EXPECT_EQ(polls, (std::vector<std::pair<std::int64_t, std::int64_t>>{{0, 0}, {pending + 1, 0}}));
+}
+
+TEST_F(BotProgramTest, SelfCheckWithNoMessageWaitingFails) {
+  auto program = run(configure(FakeBotApi::kToken, kOwner), {"--selfcheck"});
+  const auto result = program.wait();
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "zantrix: There is no pending update: send the bot a message first\n");
+  EXPECT_TRUE(api.sent().empty());
+}
+
+TEST_F(BotProgramTest, ServesTheStoreUntilStop) {
+  fill_store(folder_);
+  auto program = run(configure(FakeBotApi::kToken, kOwner, folder_), {});
+
+  EXPECT_EQ(ask("/balance", 2),
+            (Answers{"[T] Fetching balance...",
+                     "Balance:\nid: 2\nbroker_name: CQG\nbroker_environment: SIMULATE\n"
+                     "broker_account_id: 1\nbroker_account: ACC1\nstrategy_account_id: 1\n"
+                     "strategy_account: S1\nstrategy_version: 1.0\ncash: 100000.5\n"
+                     "available_cash: 90000.0\nupdate_time: 2024-03-05 10:00:00"}));
+  EXPECT_EQ(ask("/positions", 2),
+            (Answers{"[T] Fetching positions...",
+                     "Positions:\nid=1, balance_id=2, security_name=Tencent, "
+                     "security_code=HK.00700, direction=LONG, holding_price=300.5, quantity=100, "
+                     "update_time=2024-03-05 10:00:00"}));
+  EXPECT_EQ(ask("/orders -a 5", 3),
+            (Answers{"[T] ['-a', '5']...",
+                     "[T] Fetching orders (active_orders=True, num_orders_displayed=5)...",
+                     "Active orders (last 5):\n" + order_row(2, "SUBMITTED") + "\n" +
+                         order_row(3, "PART_FILLED")}));
+  EXPECT_EQ(
+      ask("/orders 2", 3),
+      (Answers{
+          "[T] ['2']...", "[T] Fetching orders (active_orders=False, num_orders_displayed=2)...",
+          "Orders (last 2):\n" + order_row(2, "SUBMITTED") + "\n" + order_row(3, "PART_FILLED")}));
+  EXPECT_EQ(ask("/deals 1", 2),
+            (Answers{"[T] Fetching deals (num_deals_displayed=1)...",
+                     "Deals (last 1):\nid=2, broker_deal_id=D-2, broker_order_id=B-FILLED, "
+                     "order_id=1, balance_id=2, security_name=Tencent, security_code=HK.00700, "
+                     "direction=LONG, offset=OPEN, order_type=LIMIT, "
+                     "update_time=2024-03-05 10:03:00, filled_avg_price=301.0, "
+                     "filled_quantity=50"}));
+  EXPECT_EQ(ask("/send_order ABC,1,l,o,m,GW,None,None", 2),
+            (Answers{"[T] Send order (ABC,1,l,o,m,GW,None,None)...",
+                     "Not connected to an engine: no order was sent."}));
+  EXPECT_EQ(ask("/cancel_orders", 2),
+            (Answers{"[T] Canceling all active orders...",
+                     "Not connected to an engine: no orders were cancelled."}));
+
+  api.push_text(kStranger, "/stop");
+  EXPECT_EQ(ask("/stop", 1), (Answers{"[T] Terminating Zantrix..."}));
+  const auto result = program.wait();
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_TRUE(api.texts_to(kStranger).empty());
+  EXPECT_EQ(api.texts_to(kOwner).size(), 17u);
+  EXPECT_NE(result.out.find("Serving Telegram commands until /stop\n"), std::string::npos);
+  EXPECT_NE(result.out.find("refused a message from chat 666"), std::string::npos);
+  EXPECT_TRUE(result.out.ends_with("Stopped by /stop.\n")) << result.out;
+  EXPECT_EQ(api.unconfirmed(), 0u);
+}
+
+TEST_F(BotProgramTest, WithoutAStoreRecordRequestsAreAnsweredSo) {
+  auto program = run(configure(FakeBotApi::kToken, kOwner, folder_ / "nowhere"), {});
+  EXPECT_EQ(ask("/deals", 2), (Answers{"[T] Fetching deals (num_deals_displayed=1)...",
+                                       "No records: the record store is not available."}));
+  ask("/stop", 1);
+  const auto result = program.wait();
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.out.find("No record store at"), std::string::npos);
+}
+
+TEST_F(BotProgramTest, ARefusedTokenEndsTheProgramWithoutShowingIt) {
+  const std::string token = "987654:secret-token";
+  auto program = run(configure(token, kOwner), {});
+  const auto result = program.wait();
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("refused the bot token (HTTP 401"), std::string::npos) << result.err;
+  EXPECT_EQ(result.out.find(token), std::string::npos);
+  EXPECT_EQ(result.err.find(token), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zantrix::plugins::telegram
