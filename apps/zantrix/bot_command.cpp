@@ -119,7 +119,10 @@ Table active_only(const Table& orders) {
 std::string listing(const Table& rows, const std::string& title, const std::string& none) {
   if (rows.empty()) return none;
   std::string text = title + ":";
-  for (std::size_t i = 0; i < rows.rows(); ++i) text += "\n" + row_text(rows, i, "=", ", ");
+  for (std::size_t i = 0; i < rows.rows(); ++i) {
+    text += '\n';
+    text += row_text(rows, i, "=", ", ");
+  }
   return text;
 }
 

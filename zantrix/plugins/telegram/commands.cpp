@@ -23,7 +23,9 @@ void answer(const Update& update, CallbackContext& context, std::string text) {
 
 // "[<time stamp>] " + text.
 std::string stamped(std::string_view text) {
-  return "[" + time_stamp() + "] " + std::string(text);
+  std::string out = "[";
+  out.append(time_stamp()).append("] ").append(text);
+  return out;
 }
 
 void usage(const Update& update, CallbackContext& context, std::string_view text) {
