@@ -30,10 +30,11 @@ sanitize: asan tsan
 bench:
 	@scripts/install-deps --bench
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DZANTRIX_BUILD_TESTS=OFF
-	cmake --build build-bench -j $(JOBS) --target bench_metrics bench_history bench_db
+	cmake --build build-bench -j $(JOBS) --target bench_metrics bench_history bench_db bench_gateway
 	bench/metrics/run build-bench/bench/bench_metrics
 	bench/history/run build-bench/bench/bench_history
 	bench/db/run build-bench/bench/bench_db
+	bench/gateway/run build-bench/bench/bench_gateway
 
 format:
 	clang-format -i $$(git ls-files '*.h' '*.cpp')

@@ -28,6 +28,9 @@ class APIConfiguration final : public zantrix::framework::cqg::APIConfiguration 
   bool UseOrderSide() override;
   void put_UseOrderSide(bool value) override;
 
+  // The simulator's own reading, on the client's thread: not a call.
+  bool ThrowsForMissingItems() const { return collectionsThrowException_; }
+
  private:
   Servant servant_;
   bool collectionsThrowException_ = true;

@@ -5,10 +5,12 @@
 // (servant.h). Startup answers OnCELStarted; Shutdown ends the client: later
 // calls fail and no further event is delivered. Sinks attached through the
 // connection point receive every event in attach order on the object's
-// thread. Members of the later stages (log-on, accounts, instruments, ticks,
-// bars, orders) are recorded and then fail as not simulated yet.
+// thread. Log-on, accounts, instruments, ticks, bars and orders are served by
+// the client's venue (venue.h), which says what each request answers.
 #pragma once
 
+#include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,14 +21,21 @@
 #include "platform/cqgsim/notification.h"
 #include "platform/cqgsim/script.h"
 #include "platform/cqgsim/servant.h"
+#include "platform/cqgsim/venue.h"
 #include "zantrix/framework/cqg/cel.h"
 
 namespace platform::cqgsim {
+
+// Something the simulator does to a client's venue, on the client's thread.
+using Action = std::function<void(Venue&)>;
 
 class CQGCEL final : public zantrix::framework::cqg::CQGCEL,
                      public std::enable_shared_from_this<CQGCEL> {
  public:
   CQGCEL(std::shared_ptr<com::Apartment> apartment, std::shared_ptr<Script> script);
+  // Connects the venue's events to this object; called once, right after
+  // construction, by whoever made it.
+  void Bind();
 
   void Startup() override;
   void Shutdown() override;
@@ -62,9 +71,14 @@ class CQGCEL final : public zantrix::framework::cqg::CQGCEL,
 
   // The simulator's side. Raise queues `notification` for delivery on the
   // object's thread and returns at once; it throws the ComError of an object
-  // whose thread no longer serves. Sync returns once everything queued before
-  // it has been delivered.
+  // whose thread no longer serves. Act queues `action` the same way; the
+  // events it emits are delivered before the next message is served.
+  // ActHere runs it at once and must be called on the object's thread. An
+  // action's error is kept and rethrown by the next Sync, which returns once
+  // everything queued before it has been done and delivered.
   void Raise(Notification notification);
+  void Act(Action action);
+  void ActHere(const Action& action);
   void Sync();
 
  private:
@@ -75,6 +89,9 @@ class CQGCEL final : public zantrix::framework::cqg::CQGCEL,
   Servant servant_;
   com::ConnectionPoint<zantrix::framework::cqg::ICQGCELEvents> connectionPoint_;
   std::shared_ptr<cqgsim::APIConfiguration> configuration_;
+  std::shared_ptr<Venue> venue_;
+  // The first error of an action since the last Sync; the object's thread only.
+  std::exception_ptr actionError_;
 };
 
 }  // namespace platform::cqgsim

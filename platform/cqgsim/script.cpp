@@ -20,9 +20,11 @@ std::optional<std::string> Script::TakeCreationRefusal() {
 void Script::FailNextCall(std::string member, std::string message) {
   const std::lock_guard lock(mutex_);
   failures_.emplace(std::move(member), std::move(message));
+  failuresArranged_.fetch_add(1, std::memory_order_relaxed);
 }
 
 std::optional<std::string> Script::TakeFailure(std::string_view member) {
+  if (failuresArranged_.load(std::memory_order_relaxed) == 0) return std::nullopt;
   const std::lock_guard lock(mutex_);
   // A multimap keeps equal keys in insertion order: failures come out in
   // the order they were arranged.
@@ -30,6 +32,7 @@ std::optional<std::string> Script::TakeFailure(std::string_view member) {
   if (it == failures_.end()) return std::nullopt;
   std::string message = std::move(it->second);
   failures_.erase(it);
+  failuresArranged_.fetch_sub(1, std::memory_order_relaxed);
   return message;
 }
 
@@ -67,6 +70,18 @@ std::vector<Notification> Script::TakeHeld(std::string_view member) {
   const auto it = answering_.find(member);
   if (it == answering_.end()) return {};
   return std::exchange(it->second.held, {});
+}
+
+void Script::Clear() {
+  std::map<std::string, Answering, std::less<>> answering;
+  std::vector<CallRecord> calls;
+  {
+    const std::lock_guard lock(mutex_);
+    answering.swap(answering_);
+    calls.swap(calls_);
+    events_.clear();
+  }
+  // The objects go after the lock is released.
 }
 
 void Script::RecordCall(CallRecord call) {

@@ -9,10 +9,13 @@
 //   answers OnCELStarted). An answer may be replaced, dropped (the request is
 //   served, nothing is raised) or held until the test releases it.
 // Records keep every call with its arguments and the thread that served it,
-// and every event with the thread that raised it, in order. Every member is
-// safe to call from any thread.
+// and every event with the thread that raised it, in order, while recording
+// is on (it is at first; a benchmark turns it off so that a long stream does
+// not pile up records). Every member is safe to call from any thread.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -57,6 +60,13 @@ class Script {
   std::vector<Notification> Answer(std::string_view member, std::vector<Notification> usual);
   // The held answers of `member`, oldest first; they are no longer held.
   std::vector<Notification> TakeHeld(std::string_view member);
+  // Forgets every held answer and every record. Held events and recorded
+  // arguments keep the client's objects alive, and those keep this script
+  // alive: the simulator clears it when it goes.
+  void Clear();
+
+  void SetRecording(bool on) { recording_.store(on, std::memory_order_relaxed); }
+  bool Recording() const { return recording_.load(std::memory_order_relaxed); }
 
   void RecordCall(CallRecord call);
   void RecordEvent(EventRecord event);
@@ -71,6 +81,11 @@ class Script {
   };
 
   mutable std::mutex mutex_;
+  std::atomic<bool> recording_{true};
+  // How many failures are arranged, so that a call finds none without the
+  // lock: a test arranges a failure before the call it aims at, and the call
+  // reaches the client's thread through a queue that orders the two.
+  std::atomic<std::size_t> failuresArranged_{0};
   std::vector<std::string> creationRefusals_;
   std::multimap<std::string, std::string, std::less<>> failures_;
   std::map<std::string, Answering, std::less<>> answering_;

@@ -2,14 +2,21 @@
 //
 // A call is carried to the object's thread (inline when made there, posted to
 // its queue otherwise; apartment.h) and, there, recorded with the serving
-// thread, failed when the test arranged a failure, refused once the client has
-// been shut down, and otherwise run. The client's state is therefore touched
-// only on the object's thread and needs no lock.
+// thread (unless the test switched recording off), failed when the test
+// arranged a failure, refused once the client has been shut down, and
+// otherwise run. The client's state is therefore touched only on the object's
+// thread and needs no lock.
+//
+// Calls made on the object's own thread are the event handlers' calls, the
+// hot path of a quote stream: they skip the apartment entirely, and their
+// arguments are copied into a record only while recording is on.
 #pragma once
 
+#include <initializer_list>
 #include <memory>
-#include <stdexcept>
+#include <span>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -22,16 +29,15 @@
 
 namespace platform::cqgsim {
 
+class APIConfiguration;
+
 // State of one simulated client shared by its objects; touched only on the
 // client's thread.
 struct ClientState {
   bool shutDown = false;
+  // Consulted by collections asked for an item they do not hold.
+  std::weak_ptr<APIConfiguration> configuration;
 };
-
-// For members whose behaviour comes in a later stage of the simulator.
-[[noreturn]] inline void NotSimulated(const std::string& member) {
-  throw std::runtime_error(member + " is not simulated yet");
-}
 
 class Servant {
  public:
@@ -39,21 +45,20 @@ class Servant {
           std::shared_ptr<ClientState> state)
       : apartment_(std::move(apartment)), script_(std::move(script)), state_(std::move(state)) {}
 
+  // Arguments are given as a braced list, or as a vector when their number
+  // varies; they are copied only when the call is recorded.
   template <class F>
-  std::invoke_result_t<F&> Serve(std::string member,
-                                 std::vector<zantrix::framework::cqg::Variant> arguments,
+  std::invoke_result_t<F&> Serve(std::string_view member,
+                                 std::initializer_list<zantrix::framework::cqg::Variant> arguments,
                                  F&& body) {
-    return apartment_->Call([&]() -> std::invoke_result_t<F&> {
-      script_->RecordCall({member, std::move(arguments), com::GetCurrentThreadId()});
-      if (auto failure = script_->TakeFailure(member)) {
-        throw com::ComError(com::DISP_E_EXCEPTION, *failure);
-      }
-      if (state_->shutDown) {
-        throw com::ComError(com::DISP_E_EXCEPTION,
-                            member + " cannot be served: CQGCEL has been shut down.");
-      }
-      return body();
-    });
+    return Dispatch(member, std::span(arguments.begin(), arguments.size()), body);
+  }
+
+  template <class F>
+  std::invoke_result_t<F&> Serve(std::string_view member,
+                                 const std::vector<zantrix::framework::cqg::Variant>& arguments,
+                                 F&& body) {
+    return Dispatch(member, std::span(arguments), body);
   }
 
   const std::shared_ptr<com::Apartment>& apartment() const { return apartment_; }
@@ -61,6 +66,39 @@ class Servant {
   const std::shared_ptr<ClientState>& state() const { return state_; }
 
  private:
+  // The kernel's id of the calling thread, asked once per thread.
+  static com::DWORD CurrentThread() {
+    thread_local const com::DWORD self = com::GetCurrentThreadId();
+    return self;
+  }
+
+  using Arguments = std::span<const zantrix::framework::cqg::Variant>;
+
+  template <class F>
+  std::invoke_result_t<F&> Dispatch(std::string_view member, Arguments arguments, F& body) {
+    if (CurrentThread() == apartment_->ThreadId()) return Here(member, arguments, body);
+    return apartment_->Call(
+        [&]() -> std::invoke_result_t<F&> { return Here(member, arguments, body); });
+  }
+
+  template <class F>
+  std::invoke_result_t<F&> Here(std::string_view member, Arguments arguments, F& body) {
+    if (script_->Recording()) {
+      script_->RecordCall(
+          {std::string(member),
+           std::vector<zantrix::framework::cqg::Variant>(arguments.begin(), arguments.end()),
+           CurrentThread()});
+    }
+    if (auto failure = script_->TakeFailure(member)) {
+      throw com::ComError(com::DISP_E_EXCEPTION, *failure);
+    }
+    if (state_->shutDown) {
+      throw com::ComError(com::DISP_E_EXCEPTION,
+                          std::string(member) + " cannot be served: CQGCEL has been shut down.");
+    }
+    return body();
+  }
+
   std::shared_ptr<com::Apartment> apartment_;
   std::shared_ptr<Script> script_;
   std::shared_ptr<ClientState> state_;

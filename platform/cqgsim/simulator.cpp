@@ -14,6 +14,10 @@ namespace cqg = zantrix::framework::cqg;
 
 Simulator::Simulator() : script_(std::make_shared<Script>()) {}
 
+Simulator::~Simulator() {
+  script_->Clear();
+}
+
 void Simulator::RefuseCreation(std::string message) {
   script_->RefuseCreation(std::move(message));
 }
@@ -48,6 +52,111 @@ void Simulator::Sync() {
   RequireInstance()->Sync();
 }
 
+void Simulator::Record(bool on) {
+  script_->SetRecording(on);
+}
+
+void Simulator::Act(Action action) {
+  std::shared_ptr<CQGCEL> cel;
+  {
+    const std::lock_guard lock(mutex_);
+    cel = instance_.lock();
+    if (!cel) {
+      pending_.push_back(std::move(action));
+      return;
+    }
+  }
+  cel->Act(std::move(action));
+}
+
+void Simulator::Seed(std::uint64_t seed) {
+  Act([seed](Venue& venue) { venue.Seed(seed); });
+}
+
+void Simulator::SetClock(zantrix::framework::DateTime time) {
+  Act([time](Venue& venue) { venue.SetClock(time); });
+}
+
+void Simulator::SetGWConnectionStatus(cqg::eConnectionStatus status) {
+  Act([status](Venue& venue) { venue.SetGWConnectionStatus(status); });
+}
+
+void Simulator::SetDataConnectionStatus(cqg::eConnectionStatus status) {
+  Act([status](Venue& venue) { venue.SetDataConnectionStatus(status); });
+}
+
+void Simulator::DefineInstrument(InstrumentSetup setup) {
+  Act([setup = std::move(setup)](Venue& venue) { venue.DefineInstrument(setup); });
+}
+
+void Simulator::SetQuotes(std::string symbol, std::vector<QuoteUpdate> quotes) {
+  Act([symbol = std::move(symbol), quotes = std::move(quotes)](Venue& venue) {
+    venue.SetQuotes(symbol, quotes);
+  });
+}
+
+void Simulator::AddTicks(std::string symbol, std::vector<TickSetup> ticks) {
+  Act([symbol = std::move(symbol), ticks = std::move(ticks)](Venue& venue) {
+    venue.AddTicks(symbol, ticks);
+  });
+}
+
+void Simulator::RunMarket(std::string symbol, long steps) {
+  Act([symbol = std::move(symbol), steps](Venue& venue) { venue.RunMarket(symbol, steps); });
+}
+
+void Simulator::SetBars(std::string symbol, std::vector<BarSetup> bars, BarPeriod period) {
+  Act([symbol = std::move(symbol), bars = std::move(bars), period](Venue& venue) mutable {
+    venue.SetBars(symbol, std::move(bars), period);
+  });
+}
+
+void Simulator::AddBar(std::string symbol, BarSetup bar, BarPeriod period) {
+  Act([symbol = std::move(symbol), bar, period](Venue& venue) {
+    venue.AddBar(symbol, bar, period);
+  });
+}
+
+void Simulator::RaiseBarsAdded(std::string symbol, BarPeriod period) {
+  Act([symbol = std::move(symbol), period](Venue& venue) { venue.RaiseBarsAdded(symbol, period); });
+}
+
+void Simulator::AddAccount(AccountSetup setup) {
+  Act([setup = std::move(setup)](Venue& venue) { venue.AddAccount(setup); });
+}
+
+void Simulator::SetSummary(long accountId, SummarySetup figures) {
+  Act([accountId, figures = std::move(figures)](Venue& venue) {
+    venue.SetSummary(accountId, figures);
+  });
+}
+
+void Simulator::SetPosition(long accountId, PositionSetup setup) {
+  Act([accountId, setup = std::move(setup)](Venue& venue) { venue.SetPosition(accountId, setup); });
+}
+
+void Simulator::RejectNextOrder() {
+  Act([](Venue& venue) { venue.RejectNextOrder(); });
+}
+
+void Simulator::SetOrderStatus(std::string guid, cqg::eOrderStatus status) {
+  Act([guid = std::move(guid), status](Venue& venue) { venue.SetOrderStatus(guid, status); });
+}
+
+void Simulator::FillOrder(std::string guid, double price, cqg::eFillStatus fillStatus) {
+  Act([guid = std::move(guid), price, fillStatus](Venue& venue) {
+    venue.FillOrder(guid, price, fillStatus);
+  });
+}
+
+void Simulator::RemoveOrder(std::string guid) {
+  Act([guid = std::move(guid)](Venue& venue) { venue.RemoveOrder(guid); });
+}
+
+void Simulator::PlaceManualOrder(ManualOrderSetup setup) {
+  Act([setup = std::move(setup)](Venue& venue) { venue.PlaceManualOrder(setup); });
+}
+
 std::shared_ptr<CQGCEL> Simulator::Instance() const {
   const std::lock_guard lock(mutex_);
   return instance_.lock();
@@ -66,8 +175,14 @@ std::shared_ptr<CQGCEL> Simulator::Create() {
     throw com::ComError(com::CO_E_SERVER_EXEC_FAILURE, *refusal);
   }
   auto cel = std::make_shared<CQGCEL>(com::Apartment::Current(), script_);
-  const std::lock_guard lock(mutex_);
-  instance_ = cel;
+  cel->Bind();
+  std::vector<Action> pending;
+  {
+    const std::lock_guard lock(mutex_);
+    instance_ = cel;
+    pending = std::exchange(pending_, {});
+  }
+  for (const auto& action : pending) cel->ActHere(action);
   return cel;
 }
 

@@ -13,8 +13,17 @@
 // the object lives. Raising, releasing and Sync act on the most recently
 // created CQGCEL and fail with std::runtime_error when there is none; raised
 // events are delivered on that object's thread, to every sink in attach order.
+//
+// The market side (venue.h): instruments, quotes, ticks, bars, accounts,
+// positions and order statuses are set by actions, queued to the most
+// recently created CQGCEL and done on its thread in the order they were
+// asked for, each with the events it causes; an action asked for before any
+// CQGCEL exists is done when the next one is created (its events then reach
+// no sink). An action's error (an unknown symbol, account or order) is
+// rethrown by the next Sync.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,12 +32,14 @@
 #include "platform/cqgsim/cel.h"
 #include "platform/cqgsim/notification.h"
 #include "platform/cqgsim/script.h"
+#include "platform/cqgsim/venue.h"
 
 namespace platform::cqgsim {
 
 class Simulator {
  public:
   Simulator();
+  ~Simulator();
   Simulator(const Simulator&) = delete;
   Simulator& operator=(const Simulator&) = delete;
 
@@ -46,8 +57,36 @@ class Simulator {
   void ReleaseAnswers(std::string member);
 
   void RaiseEvent(Notification notification);
-  // Returns once every event raised before it has been delivered.
+  // Returns once every event raised and every action asked for before it has
+  // been delivered or done; rethrows the first error of those actions.
   void Sync();
+  // Calls and events are recorded unless this is switched off.
+  void Record(bool on);
+
+  // Actions on the market side (venue.h says what each does).
+  void Act(Action action);
+  void Seed(std::uint64_t seed);
+  void SetClock(zantrix::framework::DateTime time);
+  void SetGWConnectionStatus(zantrix::framework::cqg::eConnectionStatus status);
+  void SetDataConnectionStatus(zantrix::framework::cqg::eConnectionStatus status);
+  void DefineInstrument(InstrumentSetup setup);
+  void SetQuotes(std::string symbol, std::vector<QuoteUpdate> quotes);
+  void AddTicks(std::string symbol, std::vector<TickSetup> ticks);
+  void RunMarket(std::string symbol, long steps);
+  void SetBars(std::string symbol, std::vector<BarSetup> bars,
+               BarPeriod period = BarPeriod::Minute);
+  void AddBar(std::string symbol, BarSetup bar, BarPeriod period = BarPeriod::Minute);
+  void RaiseBarsAdded(std::string symbol, BarPeriod period = BarPeriod::Minute);
+  void AddAccount(AccountSetup setup);
+  void SetSummary(long accountId, SummarySetup figures);
+  void SetPosition(long accountId, PositionSetup setup);
+  void RejectNextOrder();
+  void SetOrderStatus(std::string guid, zantrix::framework::cqg::eOrderStatus status);
+  void FillOrder(
+      std::string guid, double price,
+      zantrix::framework::cqg::eFillStatus fillStatus = zantrix::framework::cqg::fsNormal);
+  void RemoveOrder(std::string guid);
+  void PlaceManualOrder(ManualOrderSetup setup);
 
   // The most recently created CQGCEL, or null.
   std::shared_ptr<CQGCEL> Instance() const;
@@ -63,6 +102,8 @@ class Simulator {
   std::shared_ptr<Script> script_;
   mutable std::mutex mutex_;
   std::weak_ptr<CQGCEL> instance_;
+  // Actions asked for before the next CQGCEL exists.
+  std::vector<Action> pending_;
 };
 
 std::shared_ptr<Simulator> Register();

@@ -1,0 +1,235 @@
+// Venue: the market, the accounts and the order book behind one simulated
+// client, and the events they raise.
+//
+// Everything here runs on the client's thread. Requests of the library
+// (served by CQGCEL and its objects) change what they change at once and
+// answer with events through the script (script.h: a test may replace, drop
+// or hold an answer); the change an event reports is made when the event is
+// delivered (Notification::prepare). The simulator's own actions (a new
+// quote, a completed bar, a position, a status) emit their events, which are
+// delivered to the sinks before the action returns; so are the events that
+// follow from delivering another (a fill after an order reaches the book, a
+// position after a fill), right after it.
+//
+// Instruments are known by their full name ("F.US.EPZ4"); a symbol names one
+// when it is the full name or its part after the last "." ("EPZ4"). A symbol
+// that names no instrument resolves with an error. Market model:
+// - a market order fills at the ask (buy) or the bid (sell) once there is
+//   one; a limit order fills at the opposite quote once that reaches its
+//   price; a stop order once the opposite quote reaches its stop price;
+// - each fill is the order's whole remaining quantity and moves the account's
+//   position in the instrument;
+// - bid, ask, trade and settlement quotes also become ticks; an instrument
+//   keeps at least its newest TICK_HISTORY ticks for new tick requests;
+// - a bar series with no bars set is generated, like RunMarket's quotes,
+//   from the seeded random sequence; the same seed and the same calls give
+//   the same session, GUIDs and time stamps included.
+// Time stamps come from the venue's clock, which starts at 2024-03-05
+// 09:30:00 and moves 250 milliseconds with each stamped event.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/cqgsim/account.h"
+#include "platform/cqgsim/instrument.h"
+#include "platform/cqgsim/notification.h"
+#include "platform/cqgsim/order.h"
+#include "platform/cqgsim/servant.h"
+#include "platform/cqgsim/ticks.h"
+#include "platform/cqgsim/timed_bars.h"
+#include "zantrix/framework/cqg/cel.h"
+#include "zantrix/framework/datetime.h"
+
+namespace platform::cqgsim {
+
+// Error codes of the events that report a failed request.
+inline constexpr long UNKNOWN_SYMBOL_ERROR = 1;
+inline constexpr long BAD_REQUEST_ERROR = 2;
+inline constexpr long ORDER_NOT_WORKING_ERROR = 3;
+
+inline constexpr std::size_t TICK_HISTORY = 10'000;
+
+struct InstrumentSetup {
+  std::string fullName;
+  double bid = 0;
+  double ask = 0;
+  double last = 0;
+  long bidVolume = 0;
+  long askVolume = 0;
+  // The step of RunMarket's prices and of generated bars.
+  double tickSize = 0.25;
+};
+
+// One changed quote. An invalid quote is handed to sinks as it is and changes
+// nothing else.
+struct QuoteUpdate {
+  zantrix::framework::cqg::eQuoteType type;
+  double price;
+  long volume = 0;
+  bool valid = true;
+};
+
+struct AccountSetup {
+  long id;
+  std::string name;
+  SummarySetup summary = {};
+};
+
+// A position's side follows the sign of its quantity unless given.
+struct PositionSetup {
+  std::string instrumentName;
+  double averagePrice;
+  long quantity;
+  double ote = 0;
+  double profitLoss = 0;
+  std::optional<zantrix::framework::cqg::eOrderSide> side = std::nullopt;
+};
+
+// A market order entered on the account by hand, outside the gateway.
+struct ManualOrderSetup {
+  long accountId;
+  std::string symbol;
+  zantrix::framework::cqg::eOrderSide side;
+  long quantity;
+};
+
+class Venue : public std::enable_shared_from_this<Venue> {
+ public:
+  // How the venue's events leave it: `post` queues an answer for later
+  // delivery on the client's thread; `deliver` hands an event to the sinks
+  // now.
+  struct Outlet {
+    std::function<void(Notification)> post;
+    std::function<void(const Notification&)> deliver;
+  };
+
+  explicit Venue(Servant servant);
+  void Bind(Outlet outlet);
+
+  // Delivers every emitted event, in order, with whatever follows from them.
+  void Flush();
+
+  const std::shared_ptr<Accounts> accounts;
+  const std::shared_ptr<Instruments> instruments;
+  const std::shared_ptr<Orders> orders;
+  const std::shared_ptr<TicksCollection> allTicks;
+  const std::shared_ptr<TimedBarsCollection> allTimedBars;
+  zantrix::framework::cqg::eAccountSubscriptionLevel accountLevel =
+      zantrix::framework::cqg::aslNone;
+
+  // Requests of the library.
+  void GWLogon();
+  void GWLogoff();
+  void SetAccountSubscriptionLevel(zantrix::framework::cqg::eAccountSubscriptionLevel level);
+  void NewInstrument(const std::string& symbol);
+  void RemoveInstrument(const std::shared_ptr<zantrix::framework::cqg::Instrument>& instrument);
+  std::shared_ptr<TicksRequest> CreateTicksRequest();
+  std::shared_ptr<Ticks> RequestTicks(
+      const std::shared_ptr<zantrix::framework::cqg::TicksRequest>& request);
+  void RemoveTicks(const std::shared_ptr<zantrix::framework::cqg::Ticks>& ticks);
+  std::shared_ptr<TimedBarsRequest> CreateTimedBarsRequest();
+  std::shared_ptr<TimedBars> RequestTimedBars(
+      const std::shared_ptr<zantrix::framework::cqg::TimedBarsRequest>& request);
+  void RemoveTimedBars(const std::shared_ptr<zantrix::framework::cqg::TimedBars>& timedBars);
+  std::shared_ptr<Order> CreateOrder(
+      zantrix::framework::cqg::eOrderType type,
+      const std::shared_ptr<zantrix::framework::cqg::Instrument>& instrument,
+      const std::shared_ptr<zantrix::framework::cqg::Account>& account, long quantity,
+      zantrix::framework::cqg::eOrderSide side, std::optional<double> limitPrice,
+      std::optional<double> stopPrice);
+  void Place(const std::shared_ptr<Order>& order);
+  void Cancel(const std::shared_ptr<Order>& order);
+
+  // The simulator's actions.
+  void Seed(std::uint64_t seed);
+  void SetClock(zantrix::framework::DateTime time);
+  void SetGWConnectionStatus(zantrix::framework::cqg::eConnectionStatus status);
+  void SetDataConnectionStatus(zantrix::framework::cqg::eConnectionStatus status);
+  void DefineInstrument(const InstrumentSetup& setup);
+  void SetQuotes(const std::string& symbol, const std::vector<QuoteUpdate>& quotes);
+  void AddTicks(const std::string& symbol, const std::vector<TickSetup>& ticks);
+  // `steps` random quote changes (a bid, an ask or a trade each), each
+  // delivered before the next is made.
+  void RunMarket(const std::string& symbol, long steps);
+  // The bars of the symbol's series of `period`, oldest first; the last one
+  // is the bar still forming.
+  void SetBars(const std::string& symbol, std::vector<BarSetup> bars, BarPeriod period);
+  // `bar` starts forming; the one before it has completed. Series that take
+  // updates grow by it and are told (OnTimedBarsAdded).
+  void AddBar(const std::string& symbol, const BarSetup& bar, BarPeriod period);
+  // Tells the series of the symbol again that a bar was added, with no new bar.
+  void RaiseBarsAdded(const std::string& symbol, BarPeriod period);
+  void AddAccount(const AccountSetup& setup);
+  void SetSummary(long accountId, const SummarySetup& figures);
+  void SetPosition(long accountId, const PositionSetup& setup);
+  // The next order to reach the venue is rejected (osRejectGW).
+  void RejectNextOrder();
+  void SetOrderStatus(const std::string& guid, zantrix::framework::cqg::eOrderStatus status);
+  void FillOrder(const std::string& guid, double price,
+                 zantrix::framework::cqg::eFillStatus fillStatus);
+  void RemoveOrder(const std::string& guid);
+  void PlaceManualOrder(const ManualOrderSetup& setup);
+
+ private:
+  struct Listing {
+    std::string fullName;
+    double tickSize;
+    double bid = 0;
+    double ask = 0;
+    double last = 0;
+    double settlement = 0;
+    long bidVolume = 0;
+    long askVolume = 0;
+    long lastVolume = 0;
+    std::vector<TickSetup> ticks = {};
+    std::map<BarPeriod, std::vector<BarSetup>> bars = {};
+  };
+
+  Listing* FindListing(const std::string& symbol);
+  Listing& RequireListing(const std::string& symbol);
+  std::shared_ptr<Account> RequireAccount(long accountId);
+  std::shared_ptr<Order> RequireOrder(const std::string& guid);
+
+  void Answer(std::string_view member, std::vector<Notification> usual);
+  void Emit(Notification notification);
+  zantrix::framework::DateTime Stamp();
+
+  void ApplyQuotes(Listing& listing, const std::vector<QuoteUpdate>& quotes);
+  void AppendTicks(Listing& listing, const std::vector<TickSetup>& ticks);
+  const std::vector<BarSetup>& BarsOf(Listing& listing, BarPeriod period, long count);
+  void ResolveTicks(const std::shared_ptr<Ticks>& series);
+  void ResolveTimedBars(const std::shared_ptr<TimedBars>& series);
+
+  // The order's next events once it has reached the venue.
+  void Submit(const std::shared_ptr<Order>& order, bool answered);
+  void Accept(const std::shared_ptr<Order>& order);
+  void MatchOrders(const Listing& listing);
+  std::optional<double> FillPrice(const Order& order) const;
+  void EmitFill(const std::shared_ptr<Order>& order, double price,
+                zantrix::framework::cqg::eFillStatus fillStatus);
+  void MovePosition(const Order& order, const Fill& fill);
+  void EmitPositionChange(const std::shared_ptr<Account>& account,
+                          const std::shared_ptr<Position>& position, bool added);
+  std::string NextGuid();
+
+  Servant servant_;
+  Outlet outlet_;
+  std::deque<Notification> emitted_;
+  std::vector<Listing> listings_;
+  std::mt19937_64 random_;
+  zantrix::framework::DateTime clock_;
+  long nextSeries_ = 1;
+  long nextFill_ = 1;
+  bool rejectNext_ = false;
+};
+
+}  // namespace platform::cqgsim

@@ -1,0 +1,317 @@
+// The venue's accounts and orders: account data, positions, and the life of
+// an order from Place to its last status.
+#include <cstdlib>
+#include <stdexcept>
+#include <utility>
+
+#include "platform/com/error.h"
+#include "platform/com/guid.h"
+#include "platform/cqgsim/venue.h"
+
+namespace platform::cqgsim {
+
+namespace cqg = zantrix::framework::cqg;
+
+namespace {
+
+[[noreturn]] void Refuse(const std::string& why) {
+  throw com::ComError(com::E_INVALIDARG, "CreateOrder: " + why);
+}
+
+}  // namespace
+
+void Venue::SetAccountSubscriptionLevel(cqg::eAccountSubscriptionLevel level) {
+  accountLevel = level;
+  std::vector<Notification> usual;
+  if (level == cqg::aslAccountUpdatesAndOrders) {
+    usual.push_back(AccountChanged(cqg::actAccountsReloaded, nullptr, nullptr));
+  }
+  Answer("CQGCEL.put_AccountSubscriptionLevel", std::move(usual));
+}
+
+std::shared_ptr<Account> Venue::RequireAccount(long accountId) {
+  if (auto account = accounts->Find(accountId)) return account;
+  throw std::invalid_argument("no account has the id " + std::to_string(accountId));
+}
+
+void Venue::AddAccount(const AccountSetup& setup) {
+  if (accounts->Find(setup.id)) {
+    throw std::invalid_argument("an account with the id " + std::to_string(setup.id) +
+                                " exists already");
+  }
+  auto account = std::make_shared<Account>(servant_, setup.id, setup.name);
+  account->summary->figures = setup.summary;
+  accounts->Add(std::move(account));
+}
+
+void Venue::SetSummary(long accountId, const SummarySetup& figures) {
+  RequireAccount(accountId)->summary->figures = figures;
+}
+
+void Venue::SetPosition(long accountId, const PositionSetup& setup) {
+  const auto account = RequireAccount(accountId);
+  auto position = account->positions->Find(setup.instrumentName);
+  const bool added = !position;
+  if (added) {
+    position = std::make_shared<Position>(servant_, setup.instrumentName);
+    account->positions->Add(position);
+  }
+  position->averagePrice = setup.averagePrice;
+  position->quantity = setup.quantity;
+  position->ote = setup.ote;
+  position->profitLoss = setup.profitLoss;
+  if (setup.side) {
+    position->side = *setup.side;
+  } else if (setup.quantity != 0) {
+    position->side = setup.quantity > 0 ? cqg::osdBuy : cqg::osdSell;
+  }
+  EmitPositionChange(account, position, added);
+}
+
+void Venue::EmitPositionChange(const std::shared_ptr<Account>& account,
+                               const std::shared_ptr<Position>& position, bool added) {
+  if (accountLevel != cqg::aslAccountUpdatesAndOrders ||
+      account->positionLevel != cqg::pslSnapshotAndUpdates) {
+    return;
+  }
+  Emit(AccountChanged(added ? cqg::actPositionAdded : cqg::actPositionChanged, account, position));
+}
+
+std::string Venue::NextGuid() {
+  com::GUID guid;
+  const auto high = random_();
+  const auto low = random_();
+  guid.Data1 = static_cast<std::uint32_t>(high >> 32);
+  guid.Data2 = static_cast<std::uint16_t>(high >> 16);
+  guid.Data3 = static_cast<std::uint16_t>(high);
+  for (std::size_t i = 0; i < guid.Data4.size(); ++i) {
+    guid.Data4[i] = static_cast<std::uint8_t>(low >> (8 * i));
+  }
+  return com::to_string(guid);
+}
+
+std::shared_ptr<Order> Venue::CreateOrder(cqg::eOrderType type,
+                                          const std::shared_ptr<cqg::Instrument>& instrument,
+                                          const std::shared_ptr<cqg::Account>& account,
+                                          long quantity, cqg::eOrderSide side,
+                                          std::optional<double> limitPrice,
+                                          std::optional<double> stopPrice) {
+  if (!instrument) Refuse("no instrument");
+  if (!account) Refuse("no account");
+  if (quantity <= 0) Refuse("the quantity must be positive");
+  if (side != cqg::osdBuy && side != cqg::osdSell) Refuse("the side must be buy or sell");
+  switch (type) {
+    case cqg::otMarket:
+      if (limitPrice || stopPrice) Refuse("a market order takes no price");
+      break;
+    case cqg::otLimit:
+      if (!limitPrice || stopPrice) Refuse("a limit order takes a limit price only");
+      break;
+    case cqg::otStop:
+      if (!limitPrice || !stopPrice) Refuse("a stop order takes a limit and a stop price");
+      break;
+    default:
+      Refuse("unknown order type " + std::to_string(type));
+  }
+  OrderTicket ticket{.type = type,
+                     .instrument = std::dynamic_pointer_cast<Instrument>(instrument),
+                     .account = std::dynamic_pointer_cast<Account>(account),
+                     .quantity = quantity,
+                     .side = side,
+                     .limitPrice = limitPrice,
+                     .stopPrice = stopPrice};
+  if (!ticket.instrument || !ticket.account) Refuse("an object of another client");
+  return std::make_shared<Order>(servant_, weak_from_this(), NextGuid(), std::move(ticket));
+}
+
+std::shared_ptr<Order> Venue::RequireOrder(const std::string& guid) {
+  if (auto order = orders->Find(guid)) return order;
+  throw std::invalid_argument("no order has the GUID " + guid);
+}
+
+void Venue::Place(const std::shared_ptr<Order>& order) {
+  if (order->placed) throw com::ComError(com::E_UNEXPECTED, "Order.Place: placed already");
+  Submit(order, true);
+}
+
+void Venue::PlaceManualOrder(const ManualOrderSetup& setup) {
+  const auto account = RequireAccount(setup.accountId);
+  const std::string fullName = RequireListing(setup.symbol).fullName;
+  auto instrument = instruments->Find(fullName);
+  if (!instrument) instrument = std::make_shared<Instrument>(servant_, fullName);
+  auto order = std::make_shared<Order>(servant_, weak_from_this(), NextGuid(),
+                                       OrderTicket{.type = cqg::otMarket,
+                                                   .instrument = std::move(instrument),
+                                                   .account = account,
+                                                   .quantity = setup.quantity,
+                                                   .side = setup.side,
+                                                   .limitPrice = std::nullopt,
+                                                   .stopPrice = std::nullopt});
+  Submit(order, false);
+}
+
+// The order is in the client's Orders from now on; its arrival (ctAdded) and
+// its acceptance by the venue follow as two events, answered through the
+// script for a request, emitted for an order entered by hand.
+void Venue::Submit(const std::shared_ptr<Order>& order, bool answered) {
+  order->placed = true;
+  order->status = cqg::osInTransit;
+  orders->Add(order);
+  const std::weak_ptr<Venue> weak = weak_from_this();
+  Notification added = OrderChanged(cqg::ctAdded, order, nullptr, nullptr);
+  added.prepare = [weak, order] {
+    if (const auto venue = weak.lock()) order->eventTime = venue->Stamp();
+  };
+  Notification accepted = OrderChanged(cqg::ctChanged, order, nullptr, nullptr);
+  accepted.prepare = [weak, order] {
+    if (const auto venue = weak.lock()) venue->Accept(order);
+  };
+  if (answered) {
+    Answer("Order.Place", {std::move(added), std::move(accepted)});
+  } else {
+    Emit(std::move(added));
+    Emit(std::move(accepted));
+  }
+}
+
+void Venue::Accept(const std::shared_ptr<Order>& order) {
+  if (order->status != cqg::osInTransit) return;
+  order->eventTime = Stamp();
+  if (rejectNext_) {
+    rejectNext_ = false;
+    order->status = cqg::osRejectGW;
+    return;
+  }
+  order->status = cqg::osInOrderBook;
+  if (const auto price = FillPrice(*order)) EmitFill(order, *price, cqg::fsNormal);
+}
+
+void Venue::RejectNextOrder() {
+  rejectNext_ = true;
+}
+
+void Venue::MatchOrders(const Listing& listing) {
+  for (const auto& order : orders->items()) {
+    if (order->status != cqg::osInOrderBook || order->fillPending ||
+        order->ticket.instrument->fullName != listing.fullName) {
+      continue;
+    }
+    if (const auto price = FillPrice(*order)) EmitFill(order, *price, cqg::fsNormal);
+  }
+}
+
+std::optional<double> Venue::FillPrice(const Order& order) const {
+  const Listing* listing = nullptr;
+  for (const auto& candidate : listings_) {
+    if (candidate.fullName == order.ticket.instrument->fullName) listing = &candidate;
+  }
+  if (!listing) return std::nullopt;
+  const bool buy = order.ticket.side == cqg::osdBuy;
+  const double price = buy ? listing->ask : listing->bid;
+  if (price <= 0) return std::nullopt;
+  switch (order.ticket.type) {
+    case cqg::otMarket:
+      return price;
+    case cqg::otLimit:
+      if (buy ? price <= *order.ticket.limitPrice : price >= *order.ticket.limitPrice) return price;
+      return std::nullopt;
+    case cqg::otStop:
+      if (buy ? price >= *order.ticket.stopPrice : price <= *order.ticket.stopPrice) return price;
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+// A normal fill fills the order's remaining quantity and moves the position;
+// a fill of any other status is only reported.
+void Venue::EmitFill(const std::shared_ptr<Order>& order, double price,
+                     cqg::eFillStatus fillStatus) {
+  const long quantity = order->ticket.quantity - order->filledQuantity;
+  const auto fill = std::make_shared<cqgsim::Fill>(servant_, "fill-" + std::to_string(nextFill_++),
+                                                   fillStatus, order, price, quantity, Stamp());
+  Notification filled = OrderChanged(cqg::ctChanged, order, fill, nullptr);
+  if (fillStatus == cqg::fsNormal) {
+    // Decided now, made when the fill is reported; until then no other
+    // change of the market may fill the order again.
+    order->fillPending = true;
+    filled.prepare = [weak = weak_from_this(), order, fill] {
+      order->fillPending = false;
+      order->status = cqg::osFilled;
+      order->filledQuantity += fill->quantity;
+      order->averageFillPrice = fill->price;
+      order->eventTime = fill->timestamp;
+      if (const auto venue = weak.lock()) venue->MovePosition(*order, *fill);
+    };
+  } else {
+    filled.prepare = [order, fill] { order->eventTime = fill->timestamp; };
+  }
+  Emit(std::move(filled));
+}
+
+void Venue::FillOrder(const std::string& guid, double price, cqg::eFillStatus fillStatus) {
+  EmitFill(RequireOrder(guid), price, fillStatus);
+}
+
+void Venue::MovePosition(const Order& order, const Fill& fill) {
+  const auto& account = order.ticket.account;
+  auto position = account->positions->Find(order.ticket.instrument->fullName);
+  const bool added = !position;
+  if (added) {
+    position = std::make_shared<Position>(servant_, order.ticket.instrument->fullName);
+    account->positions->Add(position);
+  }
+  const long before = position->quantity;
+  const long change = order.ticket.side == cqg::osdBuy ? fill.quantity : -fill.quantity;
+  const long after = before + change;
+  if (before == 0 || (before > 0) == (change > 0)) {
+    position->averagePrice =
+        (std::labs(before) * position->averagePrice + fill.quantity * fill.price) /
+        static_cast<double>(std::labs(after));
+  } else if (std::labs(change) > std::labs(before)) {
+    position->averagePrice = fill.price;
+  }
+  position->quantity = after;
+  if (after != 0) position->side = after > 0 ? cqg::osdBuy : cqg::osdSell;
+  EmitPositionChange(account, position, added);
+}
+
+void Venue::Cancel(const std::shared_ptr<Order>& order) {
+  auto error = std::make_shared<std::shared_ptr<cqg::Error>>();
+  Notification cancelled{"OnOrderChanged", [order, error](cqg::ICQGCELEvents& sink) {
+                           sink.OnOrderChanged(cqg::ctChanged, order, nullptr, nullptr, *error);
+                         }};
+  cancelled.prepare = [weak = weak_from_this(), order, error] {
+    if (!order->Working()) {
+      *error = MakeError(ORDER_NOT_WORKING_ERROR,
+                         "The order " + order->guid + " can not be cancelled: it is not working");
+      return;
+    }
+    order->status = cqg::osCanceled;
+    if (const auto venue = weak.lock()) order->eventTime = venue->Stamp();
+  };
+  Answer("Order.Cancel", {std::move(cancelled)});
+}
+
+void Venue::SetOrderStatus(const std::string& guid, cqg::eOrderStatus status) {
+  const auto order = RequireOrder(guid);
+  Notification changed = OrderChanged(cqg::ctChanged, order, nullptr, nullptr);
+  changed.prepare = [weak = weak_from_this(), order, status] {
+    order->status = status;
+    if (const auto venue = weak.lock()) order->eventTime = venue->Stamp();
+  };
+  Emit(std::move(changed));
+}
+
+void Venue::RemoveOrder(const std::string& guid) {
+  const auto order = RequireOrder(guid);
+  Notification removed = OrderChanged(cqg::ctRemoved, order, nullptr, nullptr);
+  removed.prepare = [weak = weak_from_this(), order] {
+    const auto venue = weak.lock();
+    if (!venue) return;
+    order->eventTime = venue->Stamp();
+    venue->orders->Remove(order.get());
+  };
+  Emit(std::move(removed));
+}
+
+}  // namespace platform::cqgsim

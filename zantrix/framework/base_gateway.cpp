@@ -1,0 +1,9 @@
+#include "zantrix/framework/base_gateway.h"
+
+namespace zantrix::framework {
+
+// Defined here so that the interface's type information lives in one
+// library.
+BaseGateway::~BaseGateway() = default;
+
+}  // namespace zantrix::framework

@@ -1,0 +1,224 @@
+// VexGate: the CQG gateway, "CQG Integrated Client API".
+//
+// The client environment (ravelhost.h) makes the one VexGate on its worker
+// thread and attaches it to the client's events; the framework's gateway
+// object hands itself to Init and then drives the connection from its own
+// thread: Logon, subscribe_account_and_positions, the quote, order-book and
+// bar subscriptions, place_order and cancel_order, the balance and position
+// updates, Logoff. A request clears the event it waits on, sends its request
+// through the environment's proxy and waits at most `wait_timeout` for the
+// handler of the answer to set the event; Logon, Logoff, place_order and the
+// account subscription turn a time-out into a std::runtime_error, the quote,
+// order-book and bar subscriptions go on after it. Every handler runs on the
+// worker thread and turns the client's events into the framework's records,
+// handed to the gateway object there.
+//
+// Threads: a request that waits for an answer (Logon, Logoff, the
+// subscriptions, place_order, the account subscription) and the two updates
+// (which hold the module-wide `lock` while the worker serves their calls)
+// fail at once with a std::runtime_error when called on the worker thread,
+// which could never deliver their answer. The bar cache, the balance, the
+// positions and the account id are guarded by locks of their own, taken only
+// around plain memory work; readers get copies. Placements are one at a time:
+// the GUID of the order being placed is known before it is sent, and only
+// that order's arrival releases place_order; any other order that arrives is
+// "not placed by algo".
+//
+// Lines on standard output: Trace lines, and the plain lines
+// "DataConnectionStatus=<n>", "[2] OnTimedBarsAdded: <bar>",
+// "orderid <GUID> is not placed by algo" and the balance update's error line
+// "<local date-time>: <error>".
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "zantrix/core/data.h"
+#include "zantrix/core/security.h"
+#include "zantrix/framework/balance.h"
+#include "zantrix/framework/base_gateway.h"
+#include "zantrix/framework/constants.h"
+#include "zantrix/framework/event.h"
+#include "zantrix/framework/order.h"
+#include "zantrix/framework/position.h"
+#include "zantrix/gateways/cqg/wrapper/ravelhost.h"
+
+namespace zantrix::gateways::cqg {
+
+// The bound of every wait on an answer of the client.
+inline constexpr std::chrono::seconds TIMEOUT{10};
+// The pause of the account subscription between switching account data off
+// and on again.
+inline constexpr std::chrono::seconds ACCOUNT_RELOAD_PAUSE{2};
+// The exchange time zone of the gateway; no time here is converted to it.
+inline constexpr std::string_view TIMEZONE = "Asia/Hong_Kong";
+// The client's mark of a bar value that is not valid (-2^31).
+inline constexpr double INVALID_VALUE = -2147483648.0;
+// The bar lengths subscribe_bar accepts.
+inline constexpr std::array<std::string_view, 2> FREQ_ALLOWED{"1Day", "1Min"};
+
+// Serialises the balance and position updates of every VexGate of the
+// process. Never taken on the worker thread.
+extern std::mutex lock;
+
+// The text of a quote type ("Best ask", ...); a KeyError for a type outside
+// the table.
+std::string_view QuoteType2String(cel::eQuoteType quoteType);
+// The text of a tick price type ("Ask price", ...); a KeyError for a type
+// outside the table.
+std::string_view TickType2String(cel::eTickPriceType tickType);
+// The framework's status of a CQG order status; a ValueError for a status
+// outside the table.
+framework::OrderStatus convert_orderstatus_cqg2zx(cel::eOrderStatus status);
+
+class VexGate : public CELSinkBase {
+ public:
+  // Made by the environment on its worker thread; remembers that thread.
+  VexGate();
+
+  // Takes the gateway object and its environment (gateway.ravelhost); both
+  // must outlive the environment's Shutdown, as the handlers use them until
+  // then. Init may be called again to hand the events to another gateway.
+  void Init(framework::BaseGateway& gateway);
+
+  // Connection.
+  void Logon(const std::string& user_name, const std::string& password);
+  // A std::runtime_error when no account has been selected, a ValueError when
+  // the selected one is not found; nothing is sent then.
+  void Logoff();
+  // The client's account with this id, or null; traces every account it
+  // looks at.
+  std::shared_ptr<cel::Account> get_account_from_gwaccountid(long GWAccountID);
+
+  // Quotes and order books.
+  void subscribe_quote(const std::string& cqg_symbol);
+  void unsubscribe_quote(const std::string& cqg_symbol);
+  void subscribe_orderbook(const std::string& cqg_symbol);
+  void unsubscribe_orderbook(const std::string& cqg_symbol);
+  // The subscribed instrument whose full name is the symbol or ends in
+  // ".<symbol>"; failing that, the first whose full name contains it; null.
+  std::shared_ptr<cel::Instrument> get_instrument_from_cqg_symbol(const std::string& cqg_symbol);
+  // The same search over the tick requests' symbols.
+  std::shared_ptr<cel::Ticks> get_ticks_from_cqg_symbol(const std::string& cqg_symbol);
+
+  // Timed bars. `freq` is one of FREQ_ALLOWED; a security whose bars of one
+  // length are cached cannot be subscribed with the other (a ValueError)
+  // until unsubscribe_bar.
+  void subscribe_bar(const std::string& cqg_symbol, long lookback_period,
+                     const std::string& freq = "1Min");
+  // Errors are reported by framework::safe_call, not raised.
+  void unsubscribe_bar(const std::string& cqg_symbol);
+  // The cached bars of the security after repair of invalid values (the
+  // repair stays in the cache), oldest first; null when there are none. A
+  // ValueError when the newest bar cannot be repaired.
+  std::optional<std::vector<core::Bar>> get_subscribe_bars_data(const core::Security& security);
+  // The same search as get_ticks_from_cqg_symbol over the bar series.
+  std::shared_ptr<cel::TimedBars> get_timedbars_from_cqg_symbol(const std::string& cqg_symbol);
+  // Traces one bar of the client.
+  void dumpBar(const std::shared_ptr<cel::TimedBar>& bar, long index);
+
+  // Orders. place_order returns the GUID of the placed order.
+  std::string place_order(const framework::Order& order);
+  void cancel_order(const std::string& orderid);
+
+  // Account, balance and positions.
+  void subscribe_account_and_positions(long GWAccountID);
+  void unsubscribe_account_and_positions(long GWAccountID);
+  // Errors are printed as "<local date-time>: <error>", not raised.
+  void update_account_balance();
+  // Errors are raised; the positions made before one are kept.
+  void update_positions();
+  framework::AccountBalance account_balance() const;
+  std::vector<framework::PositionData> positions() const;
+  // The selected account's id; null before the first subscription.
+  std::optional<long> GWAccountID() const;
+  // The GUID handed from the order's arrival to place_order; null except
+  // between the two.
+  std::optional<std::string> order_id() const;
+
+  // Handlers of the client's events.
+  void OnGWConnectionStatusChanged(cel::eConnectionStatus connectionStatus) override;
+  void OnDataConnectionStatusChanged(cel::eConnectionStatus newStatus) override;
+  void OnDataError(std::shared_ptr<cel::Error> cqgError,
+                   const std::string& errorDescription) override;
+  void OnInstrumentResolved(const std::string& symbol,
+                            std::shared_ptr<cel::Instrument> cqgInstrument,
+                            std::shared_ptr<cel::Error> cqgError) override;
+  void OnInstrumentChanged(std::shared_ptr<cel::Instrument> cqgInstrument,
+                           std::shared_ptr<cel::Quotes> cqgQuotes,
+                           cel::Object cqgInstrumentProperties) override;
+  void OnTicksResolved(std::shared_ptr<cel::Ticks> cqgTicks,
+                       std::shared_ptr<cel::Error> cqgError) override;
+  void OnTicksAdded(std::shared_ptr<cel::Ticks> cqgTicks, long addedTicksCount) override;
+  void OnTicksRemoved(std::shared_ptr<cel::Ticks> cqgTicks, long removedTickIndex) override;
+  void OnTimedBarsResolved(std::shared_ptr<cel::TimedBars> cqgTimedBars,
+                           std::shared_ptr<cel::Error> cqgError) override;
+  void OnTimedBarsAdded(std::shared_ptr<cel::TimedBars> cqgTimedBars) override;
+  void OnTimedBarsUpdated(std::shared_ptr<cel::TimedBars> cqgTimedBars, long index) override;
+  void OnTimedBarsRemoved(std::shared_ptr<cel::TimedBars> cqgTimedBars, long index) override;
+  void OnAccountChanged(cel::eAccountChangeType change, std::shared_ptr<cel::Account> cqgAccount,
+                        std::shared_ptr<cel::Position> cqgPosition) override;
+  void OnOrderChanged(cel::eChangeType changeType, std::shared_ptr<cel::Order> cqgOrder,
+                      std::shared_ptr<cel::OrderProperties> oldProperties,
+                      std::shared_ptr<cel::Fill> cqgFill,
+                      std::shared_ptr<cel::Error> cqgError) override;
+
+  framework::Event eventGatewayIsUp;
+  framework::Event eventGatewayIsDown;
+  framework::Event eventAccountIsReady;
+  framework::Event eventOrderPlaced;
+  framework::Event eventQuoteDone;
+  framework::Event eventOrderbookDone;
+  framework::Event eventBarDone;
+
+  // Set by Init; read by the handlers on the worker thread.
+  std::atomic<Ravelhost*> ravelhost{nullptr};
+  std::atomic<framework::BaseGateway*> gateway{nullptr};
+
+  // Test seams: tests shorten these so that time-outs take milliseconds. Set
+  // them before the requests they are meant for, on the requesting thread.
+  std::chrono::duration<double> wait_timeout = TIMEOUT;
+  std::chrono::duration<double> account_reload_pause = ACCOUNT_RELOAD_PAUSE;
+
+ private:
+  // Fails at once when called on the worker thread.
+  void refuse_on_worker(std::string_view request) const;
+  cel::CQGCEL& client() const;
+  framework::BaseGateway& the_gateway() const;
+  // The selected account id, or the std::runtime_error of having none.
+  long selected_account_id() const;
+  // The account with this id, or a ValueError naming it.
+  std::shared_ptr<cel::Account> require_account(long GWAccountID);
+  void publish_balance(framework::AccountBalance balance);
+  void publish_positions(std::vector<framework::PositionData> positions);
+  void remove_bar_subscription(const std::string& cqg_symbol);
+  core::Bar make_bar(const std::shared_ptr<cel::TimedBar>& bar, const core::Security& security);
+
+  const std::thread::id worker_;
+
+  mutable std::mutex bars_mutex_;
+  std::unordered_map<core::Security, std::vector<core::Bar>> subscribe_bars_data_;
+  // The bar length each cached security was subscribed with.
+  std::unordered_map<core::Security, std::string> bar_freqs_;
+
+  mutable std::mutex records_mutex_;
+  framework::AccountBalance account_balance_;
+  std::vector<framework::PositionData> positions_;
+  std::optional<long> account_id_;
+
+  mutable std::mutex order_mutex_;
+  // The GUID of the order being placed, until its arrival takes it.
+  std::optional<std::string> pending_guid_;
+  std::optional<std::string> order_id_;
+};
+
+}  // namespace zantrix::gateways::cqg
