@@ -96,6 +96,13 @@ Notification TimedBarsAdded(std::shared_ptr<cqg::TimedBars> cqgTimedBars) {
           }};
 }
 
+Notification TimedBarsUpdated(std::shared_ptr<cqg::TimedBars> cqgTimedBars, long index) {
+  return {"OnTimedBarsUpdated",
+          [cqgTimedBars = std::move(cqgTimedBars), index](cqg::ICQGCELEvents& sink) {
+            sink.OnTimedBarsUpdated(cqgTimedBars, index);
+          }};
+}
+
 Notification OrderChanged(cqg::eChangeType changeType, std::shared_ptr<cqg::Order> cqgOrder,
                           std::shared_ptr<cqg::Fill> cqgFill,
                           std::shared_ptr<cqg::Error> cqgError) {

@@ -54,6 +54,8 @@ Notification TicksAdded(std::shared_ptr<zantrix::framework::cqg::Ticks> cqgTicks
 Notification TimedBarsResolved(std::shared_ptr<zantrix::framework::cqg::TimedBars> cqgTimedBars,
                                std::shared_ptr<zantrix::framework::cqg::Error> cqgError);
 Notification TimedBarsAdded(std::shared_ptr<zantrix::framework::cqg::TimedBars> cqgTimedBars);
+Notification TimedBarsUpdated(std::shared_ptr<zantrix::framework::cqg::TimedBars> cqgTimedBars,
+                              long index);
 
 // The order's previous properties are not handed over (null).
 Notification OrderChanged(zantrix::framework::cqg::eChangeType changeType,

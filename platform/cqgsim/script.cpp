@@ -80,6 +80,7 @@ void Script::Clear() {
     answering.swap(answering_);
     calls.swap(calls_);
     events_.clear();
+    fills_.clear();
   }
   // The objects go after the lock is released.
 }
@@ -102,6 +103,16 @@ std::vector<CallRecord> Script::Calls() const {
 std::vector<EventRecord> Script::Events() const {
   const std::lock_guard lock(mutex_);
   return events_;
+}
+
+void Script::RecordFill(FillReport fill) {
+  const std::lock_guard lock(mutex_);
+  fills_.push_back(std::move(fill));
+}
+
+std::vector<FillReport> Script::Fills() const {
+  const std::lock_guard lock(mutex_);
+  return fills_;
 }
 
 }  // namespace platform::cqgsim

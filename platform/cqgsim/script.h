@@ -11,7 +11,10 @@
 // Records keep every call with its arguments and the thread that served it,
 // and every event with the thread that raised it, in order, while recording
 // is on (it is at first; a benchmark turns it off so that a long stream does
-// not pile up records). Every member is safe to call from any thread.
+// not pile up records). The fill journal keeps every normal fill the venue
+// has reported, in delivery order, whether recording is on or not: it is what
+// a paper-trading session traded. Every member is safe to call from any
+// thread.
 #pragma once
 
 #include <atomic>
@@ -25,7 +28,9 @@
 
 #include "platform/com/types.h"
 #include "platform/cqgsim/notification.h"
+#include "zantrix/framework/cqg/constants.h"
 #include "zantrix/framework/cqg/variant.h"
+#include "zantrix/framework/datetime.h"
 
 namespace platform::cqgsim {
 
@@ -38,6 +43,18 @@ struct CallRecord {
 struct EventRecord {
   std::string name;
   com::DWORD thread = 0;
+};
+
+// One normal fill as it was reported to the sinks.
+struct FillReport {
+  std::string orderGuid;
+  std::string fillId;
+  // The instrument's full name.
+  std::string instrument;
+  zantrix::framework::cqg::eOrderSide side;
+  double price;
+  long quantity;
+  zantrix::framework::DateTime timestamp;
 };
 
 enum class AnswerMode { Deliver, Drop, Hold };
@@ -60,7 +77,7 @@ class Script {
   std::vector<Notification> Answer(std::string_view member, std::vector<Notification> usual);
   // The held answers of `member`, oldest first; they are no longer held.
   std::vector<Notification> TakeHeld(std::string_view member);
-  // Forgets every held answer and every record. Held events and recorded
+  // Forgets every held answer, every record and the fill journal. Held events and recorded
   // arguments keep the client's objects alive, and those keep this script
   // alive: the simulator clears it when it goes.
   void Clear();
@@ -72,6 +89,10 @@ class Script {
   void RecordEvent(EventRecord event);
   std::vector<CallRecord> Calls() const;
   std::vector<EventRecord> Events() const;
+
+  void RecordFill(FillReport fill);
+  // The fill journal, oldest first.
+  std::vector<FillReport> Fills() const;
 
  private:
   struct Answering {
@@ -91,6 +112,7 @@ class Script {
   std::map<std::string, Answering, std::less<>> answering_;
   std::vector<CallRecord> calls_;
   std::vector<EventRecord> events_;
+  std::vector<FillReport> fills_;
 };
 
 }  // namespace platform::cqgsim

@@ -121,6 +121,12 @@ void Simulator::RaiseBarsAdded(std::string symbol, BarPeriod period) {
   Act([symbol = std::move(symbol), period](Venue& venue) { venue.RaiseBarsAdded(symbol, period); });
 }
 
+void Simulator::ReplayBar(std::string symbol, BarSetup bar, BarPeriod period) {
+  Act([symbol = std::move(symbol), bar, period](Venue& venue) {
+    venue.ReplayBar(symbol, bar, period);
+  });
+}
+
 void Simulator::AddAccount(AccountSetup setup) {
   Act([setup = std::move(setup)](Venue& venue) { venue.AddAccount(setup); });
 }
@@ -168,6 +174,10 @@ std::vector<CallRecord> Simulator::Calls() const {
 
 std::vector<EventRecord> Simulator::Events() const {
   return script_->Events();
+}
+
+std::vector<FillReport> Simulator::Fills() const {
+  return script_->Fills();
 }
 
 std::shared_ptr<CQGCEL> Simulator::Create() {

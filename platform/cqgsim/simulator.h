@@ -21,6 +21,13 @@
 // CQGCEL exists is done when the next one is created (its events then reach
 // no sink). An action's error (an unknown symbol, account or order) is
 // rethrown by the next Sync.
+//
+// ReplayBar drives a paper-trading session from stored history: each bar is
+// traded through and completed within one action, so a test or demo that
+// replays bars one after another sees the same session every time. Fills
+// lists every normal fill the venue has reported, in delivery order, whether
+// calls and events are recorded or not; it may be read from any thread while
+// the client trades.
 #pragma once
 
 #include <cstdint>
@@ -77,6 +84,7 @@ class Simulator {
                BarPeriod period = BarPeriod::Minute);
   void AddBar(std::string symbol, BarSetup bar, BarPeriod period = BarPeriod::Minute);
   void RaiseBarsAdded(std::string symbol, BarPeriod period = BarPeriod::Minute);
+  void ReplayBar(std::string symbol, BarSetup bar, BarPeriod period = BarPeriod::Minute);
   void AddAccount(AccountSetup setup);
   void SetSummary(long accountId, SummarySetup figures);
   void SetPosition(long accountId, PositionSetup setup);
@@ -92,6 +100,7 @@ class Simulator {
   std::shared_ptr<CQGCEL> Instance() const;
   std::vector<CallRecord> Calls() const;
   std::vector<EventRecord> Events() const;
+  std::vector<FillReport> Fills() const;
 
   // The registered factory.
   std::shared_ptr<CQGCEL> Create();

@@ -166,9 +166,21 @@ std::shared_ptr<cqg::TimedBarsRequest> TimedBars::Request() {
 }
 
 void TimedBars::Append(const BarSetup& bar) {
-  bars.push_back(std::make_shared<TimedBar>(servant_, bar,
-                                            request->outputs.contains(cqg::tbrContractVolume),
-                                            request->outputs.contains(cqg::tbrCommodityVolume)));
+  bars.push_back(Make(bar));
+}
+
+void TimedBars::ReplaceLast(const BarSetup& bar) {
+  if (bars.empty()) {
+    bars.push_back(Make(bar));
+  } else {
+    bars.back() = Make(bar);
+  }
+}
+
+std::shared_ptr<TimedBar> TimedBars::Make(const BarSetup& bar) const {
+  return std::make_shared<TimedBar>(servant_, bar,
+                                    request->outputs.contains(cqg::tbrContractVolume),
+                                    request->outputs.contains(cqg::tbrCommodityVolume));
 }
 
 }  // namespace platform::cqgsim

@@ -6,12 +6,14 @@
 // values the gateway never uses, so a property left unset shows. A TimedBars
 // series holds the bars it was resolved with, the last one still forming, and
 // grows as the simulator completes bars, while its request's UpdatesEnabled
-// is true and until RemoveTimedBars.
+// is true and until RemoveTimedBars; a replayed bar (venue.h) replaces its
+// last bar before the next one starts forming.
 //
 // A bar field without a valid value holds INVALID_BAR_VALUE; so do the
 // contract and commodity volumes of a request that did not include them.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <set>
@@ -29,6 +31,11 @@ inline constexpr double INVALID_BAR_VALUE = -2147483648.0;
 
 // The length of a series' bars.
 enum class BarPeriod { Minute, Day };
+
+inline std::chrono::microseconds LengthOf(BarPeriod period) {
+  return period == BarPeriod::Minute ? std::chrono::microseconds(std::chrono::minutes(1))
+                                     : std::chrono::microseconds(std::chrono::hours(24));
+}
 
 class TimedBarsRequest final : public zantrix::framework::cqg::TimedBarsRequest {
  public:
@@ -120,6 +127,8 @@ class TimedBars final : public zantrix::framework::cqg::TimedBars {
 
   const std::string& key() const { return id; }
   void Append(const BarSetup& bar);
+  // The last bar becomes `bar` (the first one when the series holds none).
+  void ReplaceLast(const BarSetup& bar);
 
   const std::string id;
   const std::shared_ptr<TimedBarsRequest> request;
@@ -129,6 +138,8 @@ class TimedBars final : public zantrix::framework::cqg::TimedBars {
   std::vector<std::shared_ptr<TimedBar>> bars;
 
  private:
+  std::shared_ptr<TimedBar> Make(const BarSetup& bar) const;
+
   Servant servant_;
 };
 

@@ -130,7 +130,8 @@ void Venue::DefineInstrument(const InstrumentSetup& setup) {
   if (FindListing(setup.fullName)) {
     throw std::invalid_argument("the instrument " + setup.fullName + " is defined already");
   }
-  Listing listing{.fullName = setup.fullName, .tickSize = setup.tickSize};
+  Listing listing{
+      .fullName = setup.fullName, .tickSize = setup.tickSize, .pointValue = setup.pointValue};
   listing.bid = setup.bid;
   listing.ask = setup.ask;
   listing.last = setup.last;
@@ -170,6 +171,7 @@ void Venue::SetQuotes(const std::string& symbol, const std::vector<QuoteUpdate>&
 void Venue::ApplyQuotes(Listing& listing, const std::vector<QuoteUpdate>& quotes) {
   const DateTime now = Stamp();
   std::vector<TickSetup> ticks;
+  bool traded = false;
   for (const auto& quote : quotes) {
     if (!quote.valid) continue;
     switch (quote.type) {
@@ -184,6 +186,7 @@ void Venue::ApplyQuotes(Listing& listing, const std::vector<QuoteUpdate>& quotes
       case cqg::qtTrade:
         listing.last = quote.price;
         listing.lastVolume = quote.volume;
+        traded = true;
         break;
       case cqg::qtSettlement:
         listing.settlement = quote.price;
@@ -205,6 +208,7 @@ void Venue::ApplyQuotes(Listing& listing, const std::vector<QuoteUpdate>& quotes
     if (!changed->items().empty()) Emit(InstrumentChanged(instrument, std::move(changed)));
   }
   AppendTicks(listing, ticks);
+  if (traded) RevalueListing(listing);
   MatchOrders(listing);
 }
 
@@ -339,8 +343,7 @@ void Venue::ResolveTimedBars(const std::shared_ptr<TimedBars>& series) {
 const std::vector<BarSetup>& Venue::BarsOf(Listing& listing, BarPeriod period, long count) {
   auto& bars = listing.bars[period];
   if (!bars.empty()) return bars;
-  const std::chrono::microseconds length =
-      period == BarPeriod::Minute ? std::chrono::microseconds(1min) : std::chrono::hours(24);
+  const std::chrono::microseconds length = LengthOf(period);
   const DateTime last = clock_ - clock_.time_since_epoch() % length;
   const long n = std::max(2L, count);
   const double tick = listing.tickSize;
@@ -366,7 +369,10 @@ void Venue::SetBars(const std::string& symbol, std::vector<BarSetup> bars, BarPe
 }
 
 void Venue::AddBar(const std::string& symbol, const BarSetup& bar, BarPeriod period) {
-  Listing& listing = RequireListing(symbol);
+  GrowBars(RequireListing(symbol), bar, period);
+}
+
+void Venue::GrowBars(Listing& listing, const BarSetup& bar, BarPeriod period) {
   listing.bars[period].push_back(bar);
   for (const auto& series : allTimedBars->items()) {
     if (series->listing != listing.fullName || series->period != period ||

@@ -18,14 +18,32 @@
 //   one; a limit order fills at the opposite quote once that reaches its
 //   price; a stop order once the opposite quote reaches its stop price;
 // - each fill is the order's whole remaining quantity and moves the account's
-//   position in the instrument;
+//   position in the instrument; a normal fill enters the script's fill
+//   journal (script.h) when it is reported;
 // - bid, ask, trade and settlement quotes also become ticks; an instrument
 //   keeps at least its newest TICK_HISTORY ticks for new tick requests;
 // - a bar series with no bars set is generated, like RunMarket's quotes,
 //   from the seeded random sequence; the same seed and the same calls give
-//   the same session, GUIDs and time stamps included.
+//   the same session, GUIDs and time stamps included;
+// - a replayed bar (ReplayBar) is traded through before it completes: the
+//   market walks its open, its low then its high (its high then its low when
+//   it closes below its open) and its close, each point a bid at the price,
+//   an ask one tick above and a trade at the price, whose events and fills
+//   are delivered before the next point is made.
+// An account added with starting cash has books: a fill that reduces or
+// reverses its position realizes the closed quantity times the fill's
+// distance from the average price, signed by the side closed, times the
+// instrument's point value; a position's OTE marks it to the instrument's
+// last trade (to its own last fill while there is none). Its summary holds,
+// at index 0 and 1 alike: balance = starting cash + realized P&L, P&L =
+// realized, UPL = OTE = the positions' OTE, NLV = balance + UPL, collaterals
+// and maintenance margin 0. The books revalue the position when a fill is
+// reported and when a trade moves the instrument's last price; they overwrite
+// what SetSummary or SetPosition set then. Accounts without starting cash
+// keep exactly the figures they are given.
 // Time stamps come from the venue's clock, which starts at 2024-03-05
-// 09:30:00 and moves 250 milliseconds with each stamped event.
+// 09:30:00 and moves 250 milliseconds with each stamped event; a replayed
+// bar moves it forward to the bar's start.
 #pragma once
 
 #include <cstddef>
@@ -65,8 +83,12 @@ struct InstrumentSetup {
   double last = 0;
   long bidVolume = 0;
   long askVolume = 0;
-  // The step of RunMarket's prices and of generated bars.
+  // The step of RunMarket's prices and of generated bars, and the spread of
+  // a replayed bar's quotes.
   double tickSize = 0.25;
+  // The money value of one unit of price per unit of quantity (50 for an
+  // index future, 1 for a share).
+  double pointValue = 1;
 };
 
 // One changed quote. An invalid quote is handed to sinks as it is and changes
@@ -78,10 +100,12 @@ struct QuoteUpdate {
   bool valid = true;
 };
 
+// An account with starting cash has books, whose figures replace `summary`.
 struct AccountSetup {
   long id;
   std::string name;
   SummarySetup summary = {};
+  std::optional<double> startingCash = std::nullopt;
 };
 
 // A position's side follows the sign of its quantity unless given.
@@ -168,6 +192,13 @@ class Venue : public std::enable_shared_from_this<Venue> {
   void AddBar(const std::string& symbol, const BarSetup& bar, BarPeriod period);
   // Tells the series of the symbol again that a bar was added, with no new bar.
   void RaiseBarsAdded(const std::string& symbol, BarPeriod period);
+  // Replays a stored bar whose time stamp is the one its history gives it:
+  // the clock moves to the bar's start (never back), the market walks the
+  // bar's path, each point delivered before the next; then `bar` replaces
+  // the forming bar of the symbol's bars of `period` and of every series
+  // that takes updates (OnTimedBarsUpdated, delivered at once), and a flat
+  // bar at its close, one period later, starts forming as AddBar adds one.
+  void ReplayBar(const std::string& symbol, const BarSetup& bar, BarPeriod period);
   void AddAccount(const AccountSetup& setup);
   void SetSummary(long accountId, const SummarySetup& figures);
   void SetPosition(long accountId, const PositionSetup& setup);
@@ -183,6 +214,7 @@ class Venue : public std::enable_shared_from_this<Venue> {
   struct Listing {
     std::string fullName;
     double tickSize;
+    double pointValue = 1;
     double bid = 0;
     double ask = 0;
     double last = 0;
@@ -206,6 +238,12 @@ class Venue : public std::enable_shared_from_this<Venue> {
   void ApplyQuotes(Listing& listing, const std::vector<QuoteUpdate>& quotes);
   void AppendTicks(Listing& listing, const std::vector<TickSetup>& ticks);
   const std::vector<BarSetup>& BarsOf(Listing& listing, BarPeriod period, long count);
+  // `bar` starts forming in the listing's bars and in every series that
+  // takes updates, which are told (OnTimedBarsAdded).
+  void GrowBars(Listing& listing, const BarSetup& bar, BarPeriod period);
+  // `bar` replaces the forming bar of the listing's bars and of every series
+  // that takes updates, which are told (OnTimedBarsUpdated).
+  void CompleteBar(Listing& listing, const BarSetup& bar, BarPeriod period);
   void ResolveTicks(const std::shared_ptr<Ticks>& series);
   void ResolveTimedBars(const std::shared_ptr<TimedBars>& series);
 
@@ -217,14 +255,41 @@ class Venue : public std::enable_shared_from_this<Venue> {
   void EmitFill(const std::shared_ptr<Order>& order, double price,
                 zantrix::framework::cqg::eFillStatus fillStatus);
   void MovePosition(const Order& order, const Fill& fill);
+  void JournalFill(const Order& order, const Fill& fill);
   void EmitPositionChange(const std::shared_ptr<Account>& account,
                           const std::shared_ptr<Position>& position, bool added);
   std::string NextGuid();
+
+  // The books of an account added with starting cash.
+  struct Books {
+    std::shared_ptr<Account> account;
+    double startingCash;
+    double realized = 0;
+    // The price of each position's latest fill, by instrument: its mark
+    // while the instrument has no last trade.
+    std::map<std::string, double, std::less<>> lastFill = {};
+  };
+
+  Books* FindBooks(const Account& account);
+  // Books the P&L a fill of `change` at `price` realizes on `position`,
+  // which has not moved yet.
+  static void Realize(Books& books, Position& position, const Listing& listing, long change,
+                      double price);
+  // Marks `position` to the market and updates the account's summary.
+  static void Revalue(Books& books, Position& position, const Listing& listing);
+  static void Summarize(Books& books);
+  // Revalues every booked position in the listing, after its last trade moved.
+  void RevalueListing(const Listing& listing);
 
   Servant servant_;
   Outlet outlet_;
   std::deque<Notification> emitted_;
   std::vector<Listing> listings_;
+  // The orders that have reached the book, in the order they did, so that
+  // matching looks at working orders only; an order that left the book is
+  // dropped at the next match.
+  std::vector<std::shared_ptr<Order>> book_;
+  std::vector<Books> books_;
   std::mt19937_64 random_;
   zantrix::framework::DateTime clock_;
   long nextSeries_ = 1;

@@ -1,5 +1,6 @@
 // The venue's accounts and orders: account data, positions, and the life of
 // an order from Place to its last status.
+#include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
 #include <utility>
@@ -41,6 +42,10 @@ void Venue::AddAccount(const AccountSetup& setup) {
   }
   auto account = std::make_shared<Account>(servant_, setup.id, setup.name);
   account->summary->figures = setup.summary;
+  if (setup.startingCash) {
+    books_.push_back({.account = account, .startingCash = *setup.startingCash});
+    Summarize(books_.back());
+  }
   accounts->Add(std::move(account));
 }
 
@@ -183,6 +188,7 @@ void Venue::Accept(const std::shared_ptr<Order>& order) {
     return;
   }
   order->status = cqg::osInOrderBook;
+  book_.push_back(order);
   if (const auto price = FillPrice(*order)) EmitFill(order, *price, cqg::fsNormal);
 }
 
@@ -191,7 +197,8 @@ void Venue::RejectNextOrder() {
 }
 
 void Venue::MatchOrders(const Listing& listing) {
-  for (const auto& order : orders->items()) {
+  std::erase_if(book_, [](const auto& order) { return order->status != cqg::osInOrderBook; });
+  for (const auto& order : book_) {
     if (order->status != cqg::osInOrderBook || order->fillPending ||
         order->ticket.instrument->fullName != listing.fullName) {
       continue;
@@ -240,7 +247,10 @@ void Venue::EmitFill(const std::shared_ptr<Order>& order, double price,
       order->filledQuantity += fill->quantity;
       order->averageFillPrice = fill->price;
       order->eventTime = fill->timestamp;
-      if (const auto venue = weak.lock()) venue->MovePosition(*order, *fill);
+      if (const auto venue = weak.lock()) {
+        venue->JournalFill(*order, *fill);
+        venue->MovePosition(*order, *fill);
+      }
     };
   } else {
     filled.prepare = [order, fill] { order->eventTime = fill->timestamp; };
@@ -263,6 +273,9 @@ void Venue::MovePosition(const Order& order, const Fill& fill) {
   const long before = position->quantity;
   const long change = order.ticket.side == cqg::osdBuy ? fill.quantity : -fill.quantity;
   const long after = before + change;
+  Books* books = FindBooks(*account);
+  const Listing* listing = books ? FindListing(position->instrumentName) : nullptr;
+  if (listing) Realize(*books, *position, *listing, change, fill.price);
   if (before == 0 || (before > 0) == (change > 0)) {
     position->averagePrice =
         (std::labs(before) * position->averagePrice + fill.quantity * fill.price) /
@@ -272,7 +285,21 @@ void Venue::MovePosition(const Order& order, const Fill& fill) {
   }
   position->quantity = after;
   if (after != 0) position->side = after > 0 ? cqg::osdBuy : cqg::osdSell;
+  if (listing) {
+    books->lastFill.insert_or_assign(position->instrumentName, fill.price);
+    Revalue(*books, *position, *listing);
+  }
   EmitPositionChange(account, position, added);
+}
+
+void Venue::JournalFill(const Order& order, const Fill& fill) {
+  servant_.script()->RecordFill({.orderGuid = order.guid,
+                                 .fillId = fill.id,
+                                 .instrument = order.ticket.instrument->fullName,
+                                 .side = order.ticket.side,
+                                 .price = fill.price,
+                                 .quantity = fill.quantity,
+                                 .timestamp = fill.timestamp});
 }
 
 void Venue::Cancel(const std::shared_ptr<Order>& order) {
@@ -297,7 +324,13 @@ void Venue::SetOrderStatus(const std::string& guid, cqg::eOrderStatus status) {
   Notification changed = OrderChanged(cqg::ctChanged, order, nullptr, nullptr);
   changed.prepare = [weak = weak_from_this(), order, status] {
     order->status = status;
-    if (const auto venue = weak.lock()) order->eventTime = venue->Stamp();
+    const auto venue = weak.lock();
+    if (!venue) return;
+    order->eventTime = venue->Stamp();
+    if (status == cqg::osInOrderBook &&
+        std::find(venue->book_.begin(), venue->book_.end(), order) == venue->book_.end()) {
+      venue->book_.push_back(order);
+    }
   };
   Emit(std::move(changed));
 }
@@ -310,6 +343,7 @@ void Venue::RemoveOrder(const std::string& guid) {
     if (!venue) return;
     order->eventTime = venue->Stamp();
     venue->orders->Remove(order.get());
+    std::erase(venue->book_, order);
   };
   Emit(std::move(removed));
 }
