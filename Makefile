@@ -1,3 +1,4 @@
+# make demo      install what is missing, build the program, run the paper-trading demo
 # make test      install what is missing, build into build/, run every test
 # make sanitize  the same suite under ASan+UBSan (build-asan/) and TSan (build-tsan/)
 # make bench     the benchmarks against their peers (installs the peers)
@@ -5,16 +6,22 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test sanitize asan tsan bench format clean
+.PHONY: all deps configure build demo test sanitize asan tsan bench format clean
 
 all: build
 
 deps:
 	@scripts/install-deps
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
+
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target zantrix
+	$(BUILD)/apps/zantrix --config examples/zantrix_config.json demo
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

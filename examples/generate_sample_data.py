@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the shipped sample history under examples/data (deterministic).
 
-A stock with four weeks of one-minute day files and a daily file, a
+A stock with nine weeks of one-minute day files and a daily file, a
 continuous futures series whose contract rolls twice (one-minute day files and
 a daily file), and a futures series stored as multi-contract day files.
 """
@@ -52,7 +52,7 @@ def stock():
     sessions = [((9, 30), (12, 0)), ((13, 0), (16, 0))]
     price = 290.0
     daily = ["time_key,open,high,low,close,volume,value,num_trds"]
-    for day in trading_days(dt.date(2024, 3, 1), dt.date(2024, 3, 28)):
+    for day in trading_days(dt.date(2024, 3, 1), dt.date(2024, 5, 3)):
         rows = ["time_key,open,high,low,close,volume,value,num_trds"]
         d_open, d_high, d_low, d_vol, d_val, d_trd = price, price, price, 0, 0.0, 0
         for t in minutes(day, sessions):

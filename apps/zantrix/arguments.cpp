@@ -1,5 +1,7 @@
 #include "apps/zantrix/arguments.h"
 
+#include "zantrix/framework/text.h"
+
 namespace zantrix::app {
 
 Arguments::Arguments(std::span<const std::string> words,
@@ -46,6 +48,14 @@ std::string Arguments::required(std::string_view name) const {
 
 bool Arguments::has(std::string_view name) const {
   return switches_.contains(name) || values_.contains(name);
+}
+
+std::int64_t Arguments::positive_integer(std::string_view name, std::int64_t fallback) const {
+  const auto text = option(name);
+  if (!text) return fallback;
+  const auto value = framework::parse_integer_text(*text);
+  if (!value || *value < 1) throw UsageError(std::string(name) + " needs a positive integer");
+  return *value;
 }
 
 }  // namespace zantrix::app

@@ -3,6 +3,7 @@
 // is a UsageError whose message says what was wrong.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -30,6 +31,9 @@ class Arguments {
   // The option's value; a UsageError naming it when it is absent.
   std::string required(std::string_view name) const;
   bool has(std::string_view name) const;
+  // The option's value as a positive integer, `fallback` when it is absent; a
+  // UsageError naming it when it is not one.
+  std::int64_t positive_integer(std::string_view name, std::int64_t fallback) const;
   const std::vector<std::string>& positional() const { return positional_; }
 
  private:

@@ -19,6 +19,7 @@ struct Command {
 std::span<const Command> commands();
 
 int run_bot(std::span<const std::string> words);
+int run_demo(std::span<const std::string> words);
 int run_history(std::span<const std::string> words);
 int run_trading_day(std::span<const std::string> words);
 int run_metrics(std::span<const std::string> words);

@@ -12,6 +12,19 @@ namespace zantrix::app {
 namespace {
 
 constexpr Command kCommands[] = {
+    {"demo", "paper-trade the stored history through the simulated CQG gateway",
+     "usage: zantrix [--config FILE] demo [--html PAGE] [--log FILE] [--fast 30] [--slow 120]\n"
+     "                 [--patience 5] [--cash 1000000] [--seed 20240319]\n"
+     "\n"
+     "Replays the one-minute history of HK.00700 and HK.HSImain (DATA_PATH) as the\n"
+     "simulated CQG market's quotes, ticks and bars, trades it with a moving-average\n"
+     "cross of --fast and --slow bars through the CQG gateway, and writes the orders,\n"
+     "deals, balances and positions to the record store (DB, created if missing).\n"
+     "Limit orders unfilled after --patience bars are cancelled. Prints the report\n"
+     "and writes it as an HTML page (default: demo_report.html beside the store);\n"
+     "the gateway's trace lines go to --log (default: demo_session.log there).\n"
+     "Ctrl-C ends the session early: it logs off and closes the store (exit status 130).\n",
+     &run_demo},
     {"history", "print stored history as CSV, or the day files newest first",
      "usage: zantrix [--config FILE] history --code CODE --start \"YYYY-MM-DD HH:MM:SS\"\n"
      "                 --end \"YYYY-MM-DD HH:MM:SS\" [--dtype kline] [--interval 1min]\n"

@@ -46,15 +46,8 @@ int run_metrics(std::span<const std::string> words) {
   }
   const bool with_benchmark = doc.record(0).size() >= 3;
   PerformanceInput input;
-  const auto integer_option = [&](const char* name, std::int64_t fallback) {
-    const auto text = args.option(name);
-    if (!text) return fallback;
-    const auto v = framework::parse_integer_text(*text);
-    if (!v || *v < 1) throw UsageError(std::string(name) + " needs a positive integer");
-    return *v;
-  };
-  input.days = static_cast<int>(integer_option("--days", 252));
-  input.window = integer_option("--window", 252);
+  input.days = static_cast<int>(args.positive_integer("--days", 252));
+  input.window = args.positive_integer("--window", 252);
   for (std::size_t r = 1; r < doc.size(); ++r) {
     if (doc.record(r).empty()) continue;
     input.times.push_back(time_at(doc, r));

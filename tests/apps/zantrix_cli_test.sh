@@ -64,6 +64,25 @@ check "metrics of a portfolio CSV" "total return                30.00%
 worst rolling max drawdown  -25.00%" "$out"
 grep -q '<svg' "$work/pv.html"
 check "metrics writes the page with its charts" "0" "$?"
+# By hand: returns 0.2, -0.25 and 0.4444 (mean 0.131481, population standard
+# deviation 0.287616), Sharpe 2 * 0.131481 / 0.287616 = 0.9143 for four
+# periods a year; against the benchmark's 0.1, -0.0909 and 0.2 the excess
+# returns give 0.7402, and M2 = 0.9143 * 0.120681 = 0.110337.
+printf 'date,value,benchmark\n2024-01-01,100,50\n2024-01-02,120,55\n2024-01-03,90,50\n2024-01-04,130,60\n' > "$work/pvb.csv"
+out=$("$zantrix" metrics "$work/pvb.csv" --days 4 --window 2 | grep -E '^(Sharpe|information|M2)')
+check "metrics against a benchmark" "Sharpe ratio                0.9143
+information ratio           0.7402
+M2                          0.110337" "$out"
+err=$("$zantrix" metrics "$work/absent.csv" 2>&1 >/dev/null)
+check "a missing file is named" "zantrix: cannot read $work/absent.csv: No such file or directory" "$err"
+for command in history trading-day metrics bot demo; do
+  "$zantrix" "$command" --help | grep -q '^usage: zantrix'
+  check "$command --help describes the command" "0" "$?"
+  "$zantrix" --help | grep -q "^  $command "
+  check "--help lists $command" "0" "$?"
+done
+err=$("$zantrix" demo --fast 50 --slow 20 2>&1 >/dev/null)
+check "demo refuses averages in the wrong order" "zantrix: --fast must be below --slow" "$err"
 printf 'date,value\n2024-01-01,100\n2024-01-02,abc\n' > "$work/bad.csv"
 err=$("$zantrix" metrics "$work/bad.csv" 2>&1 >/dev/null)
 check "a bad value names the file and line" "zantrix: $work/bad.csv, line 3: 'abc' is not a number" "$err"

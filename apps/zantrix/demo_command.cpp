@@ -1,0 +1,187 @@
+// zantrix demo: the paper-trading session on the stored history, with its
+// report on the console and as an HTML page.
+//
+// While the session runs, standard output (where the CQG side prints its
+// trace lines) goes to the session log; the console keeps the progress line,
+// shown only on a terminal, and the report. Ctrl-C only raises a flag: the
+// session ends after the current minute, logs off, shuts the client
+// environment down and closes the record store, and the report covers what
+// was traded; the exit status is then 130.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "apps/zantrix/arguments.h"
+#include "apps/zantrix/commands.h"
+#include "apps/zantrix/demo/market_tape.h"
+#include "apps/zantrix/demo/session.h"
+#include "apps/zantrix/demo/session_report.h"
+#include "apps/zantrix/performance_report.h"
+#include "zantrix/framework/datetime.h"
+#include "zantrix/framework/errors.h"
+#include "zantrix/plugins/sqlite3/db.h"
+
+namespace zantrix::app {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Set by the SIGINT handler; lock-free, so setting it is safe there.
+std::atomic<bool> interrupt_requested{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void on_interrupt(int) {
+  interrupt_requested.store(true);
+}
+
+// SIGINT raises interrupt_requested while this lives; the previous handling
+// comes back afterwards.
+class InterruptFlag {
+ public:
+  InterruptFlag() {
+    interrupt_requested.store(false);
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previous_);
+  }
+  ~InterruptFlag() { sigaction(SIGINT, &previous_, nullptr); }
+  InterruptFlag(const InterruptFlag&) = delete;
+  InterruptFlag& operator=(const InterruptFlag&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+};
+
+// Points standard output at `log` while it lives; `console` is the original.
+class OutputDiversion {
+ public:
+  explicit OutputDiversion(const fs::path& log) {
+    std::fflush(stdout);
+    console_ = ::dup(STDOUT_FILENO);
+    const int file = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (console_ < 0 || file < 0) {
+      if (console_ >= 0) ::close(console_);
+      throw std::runtime_error("cannot write the session log " + log.string());
+    }
+    ::dup2(file, STDOUT_FILENO);
+    ::close(file);
+  }
+  ~OutputDiversion() {
+    std::fflush(stdout);
+    ::dup2(console_, STDOUT_FILENO);
+    ::close(console_);
+  }
+  OutputDiversion(const OutputDiversion&) = delete;
+  OutputDiversion& operator=(const OutputDiversion&) = delete;
+
+  int console() const { return console_; }
+
+ private:
+  int console_ = -1;
+};
+
+void write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n <= 0) return;
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+}
+
+std::string progress_line(const demo::SessionProgress& p) {
+  char line[160];
+  std::snprintf(line, sizeof line, "\r%s  %3zu%%  orders %zu  fills %zu  value %.2f\033[K",
+                framework::format_datetime(p.time).c_str(), 100 * p.step / p.steps, p.orders,
+                p.fills, p.value);
+  return line;
+}
+
+std::string seconds(std::chrono::steady_clock::duration d) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", std::chrono::duration<double>(d).count());
+  return text;
+}
+
+}  // namespace
+
+int run_demo(std::span<const std::string> words) {
+  const auto started = std::chrono::steady_clock::now();
+  const Arguments args(
+      words, {"--html", "--log", "--fast", "--slow", "--patience", "--cash", "--seed"}, {});
+  if (!args.positional().empty()) throw UsageError("demo takes no file: " + args.positional()[0]);
+  demo::SessionOptions options;
+  options.strategy.fast = static_cast<std::size_t>(args.positive_integer("--fast", 30));
+  options.strategy.slow = static_cast<std::size_t>(args.positive_integer("--slow", 120));
+  options.strategy.patience = static_cast<std::size_t>(args.positive_integer("--patience", 5));
+  options.starting_cash = static_cast<double>(args.positive_integer("--cash", 1'000'000));
+  options.seed = static_cast<std::uint64_t>(args.positive_integer("--seed", 20240319));
+  if (options.strategy.fast >= options.strategy.slow) {
+    throw UsageError("--fast must be below --slow");
+  }
+
+  const auto folder = plugins::sqlite3::_db_path();
+  if (!folder) {
+    throw framework::ValueError(
+        "the demo writes its records to the store named by DB: set {\"sqlite3\": FOLDER}");
+  }
+  fs::create_directories(*folder);
+  const fs::path page = args.option("--html").value_or((fs::path(*folder) / "demo_report.html"));
+  const fs::path log = args.option("--log").value_or((fs::path(*folder) / "demo_session.log"));
+  options.session_tag = "demo " +
+                        framework::format_datetime(
+                            std::chrono::floor<std::chrono::seconds>(framework::local_now())) +
+                        " pid " +
+                        std::to_string(::getpid());
+
+  const demo::MarketTape tape = demo::load_tape(demo::demo_instruments());
+  std::string names;
+  for (const auto& instrument : tape.instruments) names += " " + instrument.security.code();
+  std::printf("Paper trading%s over %zu trading days (%zu minutes); trace lines go to %s\n",
+              names.c_str(), tape.days, tape.steps.size(), log.c_str());
+
+  demo::SessionResult result;
+  {
+    OutputDiversion diversion(log);
+    const InterruptFlag interrupt;
+    options.stop = &interrupt_requested;
+    const int console = diversion.console();
+    if (::isatty(console)) {
+      std::size_t shown = 0;
+      options.progress = [console, shown](const demo::SessionProgress& p) mutable {
+        const std::size_t percent = 100 * p.step / p.steps;
+        if (p.step != p.steps && percent == shown && p.step % 500 != 0) return;
+        shown = percent;
+        write_all(console, progress_line(p));
+      };
+    }
+    result = demo::run_session(tape, options);
+    if (options.progress) write_all(console, "\r\033[K");
+  }
+
+  const PerformanceReport report = demo::session_performance(result);
+  if (result.interrupted) std::printf("Interrupted: the session stopped early.\n");
+  std::printf("\n%s\n", render_table(report).c_str());
+  {
+    std::ofstream out(page, std::ios::binary);
+    out << render_html(report, "zantrix paper-trading session");
+    if (!out) throw std::runtime_error("cannot write " + page.string());
+  }
+  std::printf("fills reported by the market: %zu\n", result.market_fills.size());
+  std::printf("page: %s\n", page.c_str());
+  std::printf("database: %s (rows with remark \"%s\")\n", result.database.c_str(),
+              result.session_tag.c_str());
+  std::printf("session log: %s\n", log.c_str());
+  std::printf("wall time: %s\n",
+              seconds(std::chrono::steady_clock::now() - started).c_str());
+  return result.interrupted ? 130 : 0;
+}
+
+}  // namespace zantrix::app

@@ -1,0 +1,220 @@
+// The paper-trading session end to end on a small stored history: what it
+// writes to the record store against what the simulated market reported, the
+// report against a recomputation from the store, determinism, and stopping
+// part-way.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <numeric>
+#include <string>
+
+#include "apps/zantrix/demo/market_tape.h"
+#include "apps/zantrix/demo/session.h"
+#include "apps/zantrix/demo/session_report.h"
+#include "tests/apps/demo/sample_market.h"
+#include "zantrix/framework/config.h"
+#include "zantrix/framework/table.h"
+#include "zantrix/plugins/analysis/metrics.h"
+#include "zantrix/plugins/sqlite3/db.h"
+
+namespace zantrix::app::demo::test {
+namespace {
+
+using framework::Table;
+using plugins::sqlite3::DB;
+
+class DemoSession : public testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    root_ = fs::temp_directory_path() / (std::string("zantrix_demo_") + info->name());
+    fs::remove_all(root_);
+    framework::zantrix_config().use_file(write_sample_market(root_, 3));
+    options_.strategy.patience = 2;
+    options_.session_tag = "test session";
+  }
+  void TearDown() override {
+    framework::zantrix_config().use_file(framework::Config::kDefaultFileName.data());
+    fs::remove_all(root_);
+  }
+
+  SessionResult run(const std::string& store = "db") {
+    framework::zantrix_config().set_DB({{"sqlite3", (root_ / store).string()}});
+    return run_session(load_tape(demo_instruments()), options_);
+  }
+
+  static Table rows(DB& db, std::string_view table) {
+    return db.select_records(table, std::nullopt,
+                             {{"remark", std::string("test session")},
+                              {"condition_str", std::string("1 ORDER BY id")}});
+  }
+
+  fs::path root_;
+  SessionOptions options_;
+};
+
+TEST_F(DemoSession, OrdersAndDealsInTheStoreMatchTheMarketsFillsOneForOne) {
+  const SessionResult result = run();
+  ASSERT_FALSE(result.interrupted);
+  ASSERT_GT(result.market_fills.size(), 4u);
+  EXPECT_GT(result.market_orders, 0u);
+  EXPECT_GT(result.limit_orders, 0u);
+
+  DB db;
+  const Table deals = rows(db, "trading_deal");
+  const Table orders = rows(db, "trading_order");
+  ASSERT_EQ(deals.rows(), result.market_fills.size());
+  ASSERT_EQ(orders.rows(), result.orders);
+  std::map<std::int64_t, std::string> guid_of_row;
+  std::map<std::string, double> filled;
+  for (std::size_t r = 0; r < orders.rows(); ++r) {
+    guid_of_row[orders.column("id").integers()[r]] = orders.column("broker_order_id").texts()[r];
+  }
+  for (std::size_t r = 0; r < deals.rows(); ++r) {
+    const auto& fill = result.market_fills[r];
+    SCOPED_TRACE("deal " + std::to_string(r));
+    EXPECT_EQ(deals.column("broker_deal_id").texts()[r], fill.fillId);
+    EXPECT_EQ(deals.column("broker_order_id").texts()[r], fill.orderGuid);
+    EXPECT_EQ(guid_of_row.at(deals.column("order_id").integers()[r]), fill.orderGuid);
+    EXPECT_EQ(deals.column("filled_avg_price").number_at(r), fill.price);
+    EXPECT_EQ(deals.column("filled_quantity").integers()[r], fill.quantity);
+    EXPECT_EQ(deals.column("direction").texts()[r],
+              fill.side == framework::cqg::osdBuy ? "LONG" : "SHORT");
+    filled[fill.orderGuid] += static_cast<double>(fill.quantity);
+  }
+  // Each order's last state agrees with its fills; what never filled ended
+  // cancelled, and nothing is left working.
+  for (std::size_t r = 0; r < orders.rows(); ++r) {
+    const std::string guid = orders.column("broker_order_id").texts()[r];
+    const std::string status = orders.column("status").texts()[r];
+    EXPECT_EQ(orders.column("filled_quantity").number_at(r), filled[guid]) << guid;
+    EXPECT_EQ(status, filled[guid] > 0 ? "FILLED" : "CANCELLED") << guid;
+  }
+  for (const double position : result.positions) EXPECT_EQ(position, 0);
+}
+
+TEST_F(DemoSession, RowsCarryTheBrokerAccountAndStrategyAndLeaveAbsentValuesOut) {
+  const SessionResult result = run();
+  DB db;
+  const Table balance = rows(db, "balance");
+  ASSERT_EQ(balance.rows(), result.snapshots.size());
+  for (std::size_t r = 0; r < balance.rows(); ++r) {
+    EXPECT_EQ(balance.column("broker_name").texts()[r], "CQG");
+    EXPECT_EQ(balance.column("broker_environment").texts()[r], "SIMULATE");
+    EXPECT_EQ(balance.column("broker_account_id").integers()[r], options_.account_id);
+    EXPECT_EQ(balance.column("broker_account").texts()[r], options_.account_name);
+    EXPECT_EQ(balance.column("strategy_account").texts()[r], "demo");
+    EXPECT_TRUE(balance.column("cash_by_currency").missing(r));
+    EXPECT_TRUE(balance.column("max_power_short").missing(r));
+  }
+  EXPECT_EQ(balance.column("strategy_status").texts()[0], "Running");
+  EXPECT_EQ(balance.column("strategy_status").texts()[balance.rows() - 1], "Stopped");
+  const Table positions = rows(db, "position");
+  EXPECT_GT(positions.rows(), 0u);
+  for (std::size_t r = 0; r < positions.rows(); ++r) {
+    EXPECT_EQ(positions.column("quantity").integers()[r] > 0, true);
+  }
+}
+
+TEST_F(DemoSession, ReportAgreesWithARecomputationFromTheStore) {
+  const SessionResult result = run();
+  const PerformanceReport report = session_performance(result);
+  DB db;
+  const Table balance = rows(db, "balance");
+  const Table deals = rows(db, "trading_deal");
+  // The account value of each snapshot: its net liquidation value less the
+  // fees of the deals recorded before it.
+  std::vector<double> values;
+  for (std::size_t b = 0; b < balance.rows(); ++b) {
+    double quantity = 0;
+    for (std::size_t d = 0; d < deals.rows(); ++d) {
+      if (deals.column("balance_id").integers()[d] < balance.column("id").integers()[b]) {
+        quantity += deals.column("filled_quantity").number_at(d);
+      }
+    }
+    values.push_back(balance.column("net_cash_power").number_at(b) - 1.92 * quantity);
+  }
+  ASSERT_EQ(values.size(), report.input.values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    EXPECT_NEAR(values[i], report.input.values[i], 1e-6) << i;
+  }
+  double quantity = 0;
+  for (std::size_t d = 0; d < deals.rows(); ++d) quantity += deals.column("filled_quantity").number_at(d);
+  EXPECT_NEAR(result.fees, 1.92 * quantity, 1e-6);
+  EXPECT_EQ(rows(db, "trading_order").rows(), result.orders);
+
+  std::vector<double> returns;
+  for (std::size_t i = 1; i < values.size(); ++i) returns.push_back(values[i] / values[i - 1] - 1);
+  EXPECT_NEAR(report.sharpe, plugins::analysis::sharpe_ratio(returns, report.input.days), 1e-9);
+  EXPECT_NEAR(report.total_return, values.back() / values.front() - 1, 1e-12);
+}
+
+TEST_F(DemoSession, TheSameHistoryGivesTheSameSession) {
+  const SessionResult first = run("db1");
+  const SessionResult second = run("db2");
+  ASSERT_EQ(first.market_fills.size(), second.market_fills.size());
+  for (std::size_t i = 0; i < first.market_fills.size(); ++i) {
+    EXPECT_EQ(first.market_fills[i].orderGuid, second.market_fills[i].orderGuid);
+    EXPECT_EQ(first.market_fills[i].price, second.market_fills[i].price);
+    EXPECT_EQ(first.market_fills[i].timestamp, second.market_fills[i].timestamp);
+  }
+  ASSERT_EQ(first.snapshots.size(), second.snapshots.size());
+  for (std::size_t i = 0; i < first.snapshots.size(); ++i) {
+    EXPECT_EQ(first.snapshots[i].value, second.snapshots[i].value);
+  }
+}
+
+TEST_F(DemoSession, StoppingPartWayKeepsEveryFillAndLeavesPositionsOpen) {
+  std::atomic<bool> stop{false};
+  options_.stop = &stop;
+  options_.progress = [&](const SessionProgress& p) {
+    if (p.fills >= 3) stop = true;
+  };
+  const SessionResult result = run();
+  ASSERT_TRUE(result.interrupted);
+  EXPECT_LT(result.minutes, 2 * 375u);
+  DB db;
+  const Table deals = rows(db, "trading_deal");
+  ASSERT_EQ(deals.rows(), result.market_fills.size());
+  for (std::size_t r = 0; r < deals.rows(); ++r) {
+    EXPECT_EQ(deals.column("broker_deal_id").texts()[r], result.market_fills[r].fillId);
+  }
+  const Table balance = rows(db, "balance");
+  EXPECT_EQ(balance.column("strategy_status").texts()[balance.rows() - 1], "Interrupted");
+  // The last snapshot's positions are what the strategy still holds.
+  const Table positions = db.select_records(
+      "position", std::nullopt,
+      {{"balance_id", balance.column("id").integers()[balance.rows() - 1]}});
+  double held = 0;
+  for (const double p : result.positions) held += std::abs(p);
+  double recorded = 0;
+  for (std::size_t r = 0; r < positions.rows(); ++r) {
+    recorded += positions.column("quantity").number_at(r);
+  }
+  EXPECT_EQ(recorded, held);
+}
+
+TEST(HoldingPeriods, RunFromTheOpeningDealToTheClosingOrReversingOne) {
+  const core::Stock stock("HK.00700", "Tencent");
+  const auto at = [](int minute) {
+    return framework::make_datetime(std::chrono::year{2024} / 3 / 18, std::chrono::hours{10},
+                                    std::chrono::minutes{minute});
+  };
+  using framework::Direction;
+  const std::vector<framework::Deal> deals{
+      {.security = stock, .direction = Direction::LONG, .updated_time = at(0), .filled_quantity = 100},
+      {.security = stock, .direction = Direction::LONG, .updated_time = at(5), .filled_quantity = 100},
+      {.security = stock, .direction = Direction::SHORT, .updated_time = at(15), .filled_quantity = 300},
+      {.security = stock, .direction = Direction::LONG, .updated_time = at(45), .filled_quantity = 100},
+      {.security = stock, .direction = Direction::LONG, .updated_time = at(50), .filled_quantity = 50},
+  };
+  // Long from 0 to the reversal at 15, short from 15 to flat at 45, long
+  // from 50 and still open.
+  EXPECT_EQ(holding_periods(deals), (std::vector<double>{15, 30}));
+}
+
+}  // namespace
+}  // namespace zantrix::app::demo::test
