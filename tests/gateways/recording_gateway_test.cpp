@@ -71,5 +71,21 @@ TEST(RecordingGatewayTest, RecordsCallsInOrderWithTheirThreadWhileBeingRead) {
   EXPECT_EQ(gateway.calls().front().thread, writer_id);
 }
 
+TEST(RecordingGatewayTest, TakingCallsWhileTheyComeLosesAndRepeatsNone) {
+  RecordingGateway gateway({{"EPZ4", EP}});
+  std::thread writer([&] {
+    for (int i = 0; i < 500; ++i) gateway.process_quote(QuoteOf(EP, i));
+  });
+  std::vector<double> seen;
+  while (seen.size() < 500) {
+    for (const auto& taken : gateway.take_calls()) {
+      seen.push_back(std::get<core::Quote>(taken.call).last_price);
+    }
+  }
+  writer.join();
+  for (int i = 0; i < 500; ++i) ASSERT_EQ(seen[static_cast<std::size_t>(i)], i);
+  EXPECT_TRUE(gateway.calls().empty());
+}
+
 }  // namespace
 }  // namespace zantrix::gateways

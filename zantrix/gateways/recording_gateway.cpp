@@ -54,6 +54,13 @@ std::vector<RecordingGateway::Recorded> RecordingGateway::calls() const {
   return calls_;
 }
 
+std::vector<RecordingGateway::Recorded> RecordingGateway::take_calls() {
+  std::vector<Recorded> taken;
+  const std::lock_guard lock(mutex_);
+  taken.swap(calls_);
+  return taken;
+}
+
 void RecordingGateway::record(Call call) {
   const std::lock_guard lock(mutex_);
   calls_.push_back({std::move(call), std::this_thread::get_id()});

@@ -4,7 +4,7 @@
 // latest-quote and latest-order-book entries of every security in the table,
 // and records every process_* call in the order the calls came, with the
 // thread that made each. The table is fixed at construction, so lookups take
-// no lock; the record is guarded and read as a copy.
+// no lock; the record is guarded, read as a copy or taken away whole.
 #pragma once
 
 #include <mutex>
@@ -49,6 +49,9 @@ class RecordingGateway final : public framework::BaseGateway {
   std::string get_cqg_symbol_from_zx_security(const core::Security& security) const override;
 
   std::vector<Recorded> calls() const;
+  // The recorded calls, oldest first, leaving the record empty: a consumer on
+  // another thread takes what came since its last take.
+  std::vector<Recorded> take_calls();
   // The recorded calls of one kind, in order.
   std::vector<core::Quote> quotes() const { return recorded<core::Quote>(); }
   std::vector<core::OrderBook> orderbooks() const { return recorded<core::OrderBook>(); }

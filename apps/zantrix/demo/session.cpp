@@ -5,12 +5,12 @@
 #include <optional>
 #include <utility>
 
-#include "apps/zantrix/demo/demo_gateway.h"
 #include "apps/zantrix/demo/trade_journal.h"
 #include "zantrix/framework/errors.h"
 #include "zantrix/gateways/cqg/tollbook.h"
 #include "zantrix/gateways/cqg/wrapper/ravelhost.h"
 #include "zantrix/gateways/cqg/wrapper/vexgate.h"
+#include "zantrix/gateways/recording_gateway.h"
 #include "zantrix/plugins/sqlite3/db.h"
 
 namespace zantrix::app::demo {
@@ -32,6 +32,15 @@ class Registration {
 
   const std::shared_ptr<cqgsim::Simulator> simulator;
 };
+
+std::vector<gateways::RecordingGateway::Symbol> symbols_of(
+    const std::vector<TapeInstrument>& instruments) {
+  std::vector<gateways::RecordingGateway::Symbol> symbols;
+  for (const auto& instrument : instruments) {
+    symbols.push_back({instrument.cqg_symbol, instrument.security});
+  }
+  return symbols;
+}
 
 cqgsim::BarSetup bar_setup(const TapeBar& bar) {
   return {.timestamp = bar.time,
@@ -77,7 +86,7 @@ class Session {
       : tape_(tape),
         options_(options),
         simulator_(*registration_.simulator),
-        gateway_(tape.instruments),
+        gateway_(symbols_of(tape.instruments)),
         strategy_(tape.instruments, options.strategy),
         bar_numbers_(tape.instruments.size(), 0),
         closes_(tape.instruments.size()) {
@@ -236,7 +245,8 @@ class Session {
   }
 
   void handle_events() {
-    for (const auto& event : gateway_.drain()) {
+    for (const auto& taken : gateway_.take_calls()) {
+      const auto& event = taken.call;
       if (const auto* quote = std::get_if<core::Quote>(&event)) {
         strategy_.on_quote(*quote);
       } else if (const auto* book = std::get_if<core::OrderBook>(&event)) {
@@ -318,7 +328,9 @@ class Session {
   const SessionOptions& options_;
   Registration registration_;
   cqgsim::Simulator& simulator_;
-  DemoGateway gateway_;
+  // Queues what VexGate hands over on the worker thread until
+  // handle_events takes it on this one.
+  gateways::RecordingGateway gateway_;
   // Declared after the gateway: the environment ends before the gateway its
   // handlers use.
   std::optional<gateways::cqg::Ravelhost> host_;
