@@ -1,9 +1,16 @@
+include(GNUInstallDirs)
+
 # zantrix_library(NAME SOURCES ... [DEPS ...] [PRIVATE_DEPS ...])
-# One shared library per module; includes are rooted at the repository.
+# One shared library per module; includes are rooted at the repository when
+# building and at the installed include directory (which keeps the repository's
+# paths, see cmake/install.cmake) once installed, so the exported package
+# names no path of this tree.
 function(zantrix_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
   add_library(${name} SHARED ${ARG_SOURCES})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_include_directories(${name} PUBLIC
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE ${ARG_PRIVATE_DEPS})
 endfunction()
 
