@@ -1,7 +1,6 @@
 #include "apps/zantrix/demo/strategy.h"
 
 #include <cmath>
-#include <numeric>
 
 namespace zantrix::app::demo {
 

@@ -8,7 +8,6 @@
 #include <cmath>
 #include <filesystem>
 #include <map>
-#include <numeric>
 #include <string>
 
 #include "apps/zantrix/demo/market_tape.h"
