@@ -31,6 +31,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/com/apartment.h"
 #include "platform/cqgsim/simulator.h"
 #include "zantrix/framework/base_gateway.h"
 #include "zantrix/gateways/cqg/wrapper/ravelhost.h"
@@ -205,6 +206,8 @@ int main(int argc, char** argv) {
   std::ostream quiet(&null);
   auto* const console =
       std::getenv("BENCH_VERBOSE") ? std::cout.rdbuf() : std::cout.rdbuf(quiet.rdbuf());
+  // The requests of every environment below come from this thread.
+  const platform::com::ComInitialization com;
   bench_stream(quotes);
   bench_posted(quotes / 5);
   bench_orders(orders);

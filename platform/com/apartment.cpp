@@ -1,5 +1,6 @@
 #include "platform/com/apartment.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace platform::com {
@@ -43,6 +44,41 @@ void Apartment::Close() {
   queue_->Close(RPC_E_DISCONNECTED,
                 "The object invoked has disconnected from its clients: its apartment has been "
                 "uninitialized.");
+}
+
+void Apartment::AddProxyOf(const std::shared_ptr<Apartment>& source) {
+  if (!source || source.get() == this || HoldsProxyOf(*source)) return;
+  std::erase_if(proxies_, [](const std::weak_ptr<Apartment>& held) { return held.expired(); });
+  proxies_.push_back(source);
+}
+
+bool Apartment::HoldsProxyOf(const Apartment& source) const {
+  return std::any_of(
+      proxies_.begin(), proxies_.end(),
+      [&source](const std::weak_ptr<Apartment>& held) { return held.lock().get() == &source; });
+}
+
+void Apartment::CheckCaller() const {
+  if (IsCurrentThread()) return;
+  const auto caller = Current();
+  if (!caller) {
+    throw ComError(CO_E_NOTINITIALIZED,
+                   "CoInitialize has not been called on the thread calling the object.");
+  }
+  if (!caller->HoldsProxyOf(*this)) {
+    throw ComError(RPC_E_WRONG_THREAD,
+                   "The application called an interface that was marshalled for a different "
+                   "thread.");
+  }
+}
+
+ComInitialization::ComInitialization() {
+  const HRESULT hr = CoInitialize(nullptr);
+  if (FAILED(hr)) throw ComError(hr, "CoInitialize failed");
+}
+
+ComInitialization::~ComInitialization() {
+  CoUninitialize();
 }
 
 void Apartment::Send(std::function<void()> serve, std::function<void(std::exception_ptr)> abandon) {

@@ -11,7 +11,17 @@
 // taken by its pump, the end of its thread) waiting and later calls fail at
 // once with a ComError (RPC_E_DISCONNECTED) instead of blocking.
 //
-// The caller of Apartment::Call needs no apartment of its own.
+// Apartment::Call is the carrier and asks nothing of its caller. A call made
+// on one of the apartment's objects from another thread obeys COM's rules
+// first (CheckCaller): the calling thread must have called CoInitialize
+// (CO_E_NOTINITIALIZED otherwise) and its apartment must hold a proxy of the
+// object's apartment, taken out of a stream (stream.h) on that thread
+// (RPC_E_WRONG_THREAD otherwise). Objects reached through a proxy's calls are
+// proxies of the same apartment too; an object pointer carried to another
+// thread by other means is not, but the platform cannot tell the two apart
+// once the thread holds a proxy. A proxy belongs to the apartment that took
+// it: another thread, or the same thread after its last CoUninitialize, must
+// take its own.
 #pragma once
 
 #include <condition_variable>
@@ -22,6 +32,7 @@
 #include <optional>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "platform/com/error.h"
 #include "platform/com/message_queue.h"
@@ -54,10 +65,32 @@ class Apartment {
   // Stops serving: the last CoUninitialize of the thread does this.
   void Close();
 
+  // Records, on this apartment's own thread, that it holds a proxy of
+  // `source`, so that its thread may call `source`'s objects.
+  void AddProxyOf(const std::shared_ptr<Apartment>& source);
+  // Throws the ComError COM gives a call that the calling thread may not make
+  // on an object of this apartment; does nothing on the apartment's own thread.
+  void CheckCaller() const;
+
  private:
   void Send(std::function<void()> serve, std::function<void(std::exception_ptr)> abandon);
 
+  bool HoldsProxyOf(const Apartment& source) const;
+
   std::shared_ptr<MessageQueue> queue_;
+  // The apartments this one holds proxies of; its own thread only.
+  std::vector<std::weak_ptr<Apartment>> proxies_;
+};
+
+// COM on the calling thread for the life of the object: CoInitialize, and the
+// balancing CoUninitialize at the end. Throws the ComError of a failed
+// CoInitialize.
+class ComInitialization {
+ public:
+  ComInitialization();
+  ~ComInitialization();
+  ComInitialization(const ComInitialization&) = delete;
+  ComInitialization& operator=(const ComInitialization&) = delete;
 };
 
 namespace apartment_detail {

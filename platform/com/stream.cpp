@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/com/apartment.h"
+
 namespace platform::com {
 
 std::shared_ptr<IDispatch> IStream::Release() {
@@ -15,7 +17,9 @@ std::shared_ptr<IStream> CoMarshalInterThreadInterfaceInStream(const IID& riid,
     throw ComError(E_NOINTERFACE, "only IDispatch is marshalled, not " + to_string(riid));
   }
   if (!pUnk) throw ComError(E_INVALIDARG, "no object to marshal");
-  return std::make_shared<IStream>(std::move(pUnk));
+  auto apartment = Apartment::Current();
+  if (!apartment) throw ComError(CO_E_NOTINITIALIZED, "CoInitialize has not been called.");
+  return std::make_shared<IStream>(std::move(pUnk), std::move(apartment));
 }
 
 std::shared_ptr<IDispatch> CoGetInterfaceAndReleaseStream(const std::shared_ptr<IStream>& pStm,
@@ -29,6 +33,9 @@ std::shared_ptr<IDispatch> CoGetInterfaceAndReleaseStream(const std::shared_ptr<
   if (iid != IID_IDispatch) {
     throw ComError(E_NOINTERFACE, "only IDispatch is marshalled, not " + to_string(iid));
   }
+  const auto taker = Apartment::Current();
+  if (!taker) throw ComError(CO_E_NOTINITIALIZED, "CoInitialize has not been called.");
+  taker->AddProxyOf(pStm->apartment());
   return object;
 }
 

@@ -2,14 +2,15 @@
 // and CoGetInterfaceAndReleaseStream.
 //
 // The object's own thread puts the object's IDispatch in a stream; another
-// thread takes it out once, which releases the stream. Automation objects of
-// this platform carry their calls to their apartment themselves
-// (apartment.h), so what comes out is the object itself; the stream keeps the
-// contract of the original so that code using it is written as it would be
-// on Windows. Only IID_IDispatch is marshalled (E_NOINTERFACE otherwise); a
-// second take from the same stream is an E_UNEXPECTED ComError. The first take
-// releases the stream even when it fails. A stream may
-// be taken on any thread.
+// thread takes it out once, which releases the stream. Both threads must have
+// called CoInitialize (CO_E_NOTINITIALIZED otherwise). Taking the object out
+// gives the taking thread's apartment a proxy of the object's apartment: from
+// then on that thread may call the apartment's objects, each call carried to
+// the object's thread (apartment.h). Automation objects of this platform
+// carry their calls themselves, so what comes out is the object itself. Only
+// IID_IDispatch is marshalled (E_NOINTERFACE otherwise); a second take from
+// the same stream is an E_UNEXPECTED ComError. The first take releases the
+// stream even when it fails.
 #pragma once
 
 #include <memory>
@@ -20,18 +21,24 @@
 
 namespace platform::com {
 
+class Apartment;
+
 class IStream {
  public:
-  explicit IStream(std::shared_ptr<IDispatch> object) : object_(std::move(object)) {}
+  IStream(std::shared_ptr<IDispatch> object, std::shared_ptr<Apartment> apartment)
+      : object_(std::move(object)), apartment_(std::move(apartment)) {}
   IStream(const IStream&) = delete;
   IStream& operator=(const IStream&) = delete;
 
   // The object, the first time; null afterwards.
   std::shared_ptr<IDispatch> Release();
+  // The apartment the object was marshalled from.
+  const std::shared_ptr<Apartment>& apartment() const { return apartment_; }
 
  private:
   std::mutex mutex_;
   std::shared_ptr<IDispatch> object_;
+  const std::shared_ptr<Apartment> apartment_;
 };
 
 std::shared_ptr<IStream> CoMarshalInterThreadInterfaceInStream(const IID& riid,

@@ -180,8 +180,13 @@ void CQGCEL::Sync() {
 }
 
 void CQGCEL::Answer(std::string_view member, std::vector<Notification> usual) {
+  const bool now = servant_.state()->quirks.eventsDuringCalls;
   for (auto& notification : servant_.script()->Answer(member, std::move(usual))) {
-    Raise(std::move(notification));
+    if (now) {
+      Deliver(notification);
+    } else {
+      Raise(std::move(notification));
+    }
   }
 }
 

@@ -43,6 +43,10 @@ std::shared_ptr<cqg::OrderProperties> Order::Properties() {
     add(cqg::opEventServerTimestamp, eventTime);
     add(cqg::opAverageFillPrice, averageFillPrice);
     add(cqg::opFilledQuantity, filledQuantity);
+    if (misreported) {
+      properties->Remove(properties->Find(misreported->first).get());
+      add(misreported->first, misreported->second);
+    }
     return properties;
   });
 }
@@ -74,8 +78,9 @@ cqg::eFillStatus Fill::Status() {
 }
 
 std::shared_ptr<cqg::Order> Fill::Order() {
-  return servant_.Serve("Fill.Order", {},
-                        [this]() -> std::shared_ptr<cqg::Order> { return order; });
+  return servant_.Serve("Fill.Order", {}, [this]() -> std::shared_ptr<cqg::Order> {
+    return namesOrder ? order : nullptr;
+  });
 }
 
 double Fill::Price() {

@@ -1,7 +1,8 @@
 // The simulated orders, their properties and their fills.
 //
 // An Order is made by CreateOrder with a GUID of the simulator's seeded
-// sequence, so a replayed session gives the same GUIDs. Place hands it to the
+// sequence, so a replayed session gives the same GUIDs (a new one at Place
+// when the client's quirks say so). Place hands it to the
 // venue (venue.h), which reports its life through OnOrderChanged. Its
 // Properties are read afresh on every call, as the order stands then: opGUID
 // (text), opGWStatus (an eOrderStatus member, as long), opEventServerTimestamp
@@ -15,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/cqgsim/account.h"
 #include "platform/cqgsim/collection.h"
@@ -82,8 +84,12 @@ class Order final : public zantrix::framework::cqg::Order,
   // Whether the order can still trade or be cancelled.
   bool Working() const;
 
-  const std::string guid;
+  std::string guid;
   const OrderTicket ticket;
+  // A property the event being delivered misreports, and the value it shows.
+  std::optional<
+      std::pair<zantrix::framework::cqg::eOrderProperty, zantrix::framework::cqg::Variant>>
+      misreported;
   bool manual = true;
   bool placed = false;
   // A fill has been decided and not yet reported.
@@ -136,6 +142,9 @@ class Fill final : public zantrix::framework::cqg::Fill {
   const double price;
   const long quantity;
   const zantrix::framework::DateTime timestamp;
+  // False while an event that misreports its fill is delivered: Order() is
+  // null then.
+  bool namesOrder = true;
 
  private:
   Servant servant_;

@@ -1,11 +1,12 @@
 // Servant: how every simulated object serves a call.
 //
-// A call is carried to the object's thread (inline when made there, posted to
-// its queue otherwise; apartment.h) and, there, recorded with the serving
-// thread (unless the test switched recording off), failed when the test
-// arranged a failure, refused once the client has been shut down, and
-// otherwise run. The client's state is therefore touched only on the object's
-// thread and needs no lock.
+// A call from another thread must come through a proxy, as COM requires
+// (apartment.h: RPC_E_WRONG_THREAD, CO_E_NOTINITIALIZED). A call is carried
+// to the object's thread (inline when made there, posted to its queue
+// otherwise) and, there, recorded with the serving thread (unless the test
+// switched recording off), failed when the test arranged a failure, refused
+// once the client has been shut down, and otherwise run. The client's state is therefore touched
+// only on the object's thread and needs no lock.
 //
 // Calls made on the object's own thread are the event handlers' calls, the
 // hot path of a quote stream: they skip the apartment entirely, and their
@@ -24,6 +25,7 @@
 #include "platform/com/apartment.h"
 #include "platform/com/error.h"
 #include "platform/com/message_queue.h"
+#include "platform/cqgsim/quirks.h"
 #include "platform/cqgsim/script.h"
 #include "zantrix/framework/cqg/variant.h"
 
@@ -35,6 +37,7 @@ class APIConfiguration;
 // client's thread.
 struct ClientState {
   bool shutDown = false;
+  Quirks quirks;
   // Consulted by collections asked for an item they do not hold.
   std::weak_ptr<APIConfiguration> configuration;
 };
@@ -77,6 +80,7 @@ class Servant {
   template <class F>
   std::invoke_result_t<F&> Dispatch(std::string_view member, Arguments arguments, F& body) {
     if (CurrentThread() == apartment_->ThreadId()) return Here(member, arguments, body);
+    apartment_->CheckCaller();
     return apartment_->Call(
         [&]() -> std::invoke_result_t<F&> { return Here(member, arguments, body); });
   }

@@ -69,6 +69,14 @@ void Simulator::Act(Action action) {
   cel->Act(std::move(action));
 }
 
+void Simulator::SetQuirks(Quirks quirks) {
+  Act([quirks](Venue& venue) { venue.SetQuirks(quirks); });
+}
+
+void Simulator::DefectNextOrderEvent(OrderEventDefect defect) {
+  Act([defect](Venue& venue) { venue.DefectNextOrderEvent(defect); });
+}
+
 void Simulator::Seed(std::uint64_t seed) {
   Act([seed](Venue& venue) { venue.Seed(seed); });
 }

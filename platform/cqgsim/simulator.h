@@ -38,6 +38,7 @@
 
 #include "platform/cqgsim/cel.h"
 #include "platform/cqgsim/notification.h"
+#include "platform/cqgsim/quirks.h"
 #include "platform/cqgsim/script.h"
 #include "platform/cqgsim/venue.h"
 
@@ -72,6 +73,11 @@ class Simulator {
 
   // Actions on the market side (venue.h says what each does).
   void Act(Action action);
+  // The quirks the client shows from now on (quirks.h); the client's start-up
+  // answers follow them too when they are set before it is created.
+  void SetQuirks(Quirks quirks);
+  // The next order event the client raises gets `defect` wrong.
+  void DefectNextOrderEvent(OrderEventDefect defect);
   void Seed(std::uint64_t seed);
   void SetClock(zantrix::framework::DateTime time);
   void SetGWConnectionStatus(zantrix::framework::cqg::eConnectionStatus status);

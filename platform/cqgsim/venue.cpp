@@ -76,8 +76,13 @@ void Venue::Flush() {
 }
 
 void Venue::Answer(std::string_view member, std::vector<Notification> usual) {
+  const bool now = servant_.state()->quirks.eventsDuringCalls;
   for (auto& notification : servant_.script()->Answer(member, std::move(usual))) {
-    outlet_.post(std::move(notification));
+    if (now) {
+      outlet_.deliver(notification);
+    } else {
+      outlet_.post(std::move(notification));
+    }
   }
 }
 
@@ -88,6 +93,14 @@ void Venue::Emit(Notification notification) {
 DateTime Venue::Stamp() {
   clock_ += 250ms;
   return clock_;
+}
+
+void Venue::SetQuirks(const Quirks& quirks) {
+  servant_.state()->quirks = quirks;
+}
+
+void Venue::DefectNextOrderEvent(OrderEventDefect defect) {
+  orderDefects_.push_back(defect);
 }
 
 void Venue::Seed(std::uint64_t seed) {

@@ -43,7 +43,13 @@
 // keep exactly the figures they are given.
 // Time stamps come from the venue's clock, which starts at 2024-03-05
 // 09:30:00 and moves 250 milliseconds with each stamped event; a replayed
-// bar moves it forward to the bar's start.
+// bar moves it forward to the bar's start, and to its end (its time stamp)
+// once it has completed, so that whatever follows the bar is stamped after it.
+//
+// The client's quirks (quirks.h) change some of this when a test asks: the
+// answers of a request raised during the call, an order filled in its
+// arrival, accounts dropped while account data is off, a GUID that changes at
+// Place, and order events that get an object or a property wrong.
 #pragma once
 
 #include <cstddef>
@@ -61,6 +67,7 @@
 #include "platform/cqgsim/instrument.h"
 #include "platform/cqgsim/notification.h"
 #include "platform/cqgsim/order.h"
+#include "platform/cqgsim/quirks.h"
 #include "platform/cqgsim/servant.h"
 #include "platform/cqgsim/ticks.h"
 #include "platform/cqgsim/timed_bars.h"
@@ -118,12 +125,15 @@ struct PositionSetup {
   std::optional<zantrix::framework::cqg::eOrderSide> side = std::nullopt;
 };
 
-// A market order entered on the account by hand, outside the gateway.
+// A market order entered on the account by hand, outside the gateway. An
+// order that is not announced reaches the client's orders without a ctAdded
+// event: its first event is its acceptance.
 struct ManualOrderSetup {
   long accountId;
   std::string symbol;
   zantrix::framework::cqg::eOrderSide side;
   long quantity;
+  bool announced = true;
 };
 
 class Venue : public std::enable_shared_from_this<Venue> {
@@ -174,6 +184,9 @@ class Venue : public std::enable_shared_from_this<Venue> {
   void Cancel(const std::shared_ptr<Order>& order);
 
   // The simulator's actions.
+  void SetQuirks(const Quirks& quirks);
+  // The next order event raised gets `defect` wrong (quirks.h).
+  void DefectNextOrderEvent(OrderEventDefect defect);
   void Seed(std::uint64_t seed);
   void SetClock(zantrix::framework::DateTime time);
   void SetGWConnectionStatus(zantrix::framework::cqg::eConnectionStatus status);
@@ -248,12 +261,25 @@ class Venue : public std::enable_shared_from_this<Venue> {
   void ResolveTimedBars(const std::shared_ptr<TimedBars>& series);
 
   // The order's next events once it has reached the venue.
-  void Submit(const std::shared_ptr<Order>& order, bool answered);
+  void Submit(const std::shared_ptr<Order>& order, bool answered, bool announced);
+  Notification Acceptance(const std::shared_ptr<Order>& order);
   void Accept(const std::shared_ptr<Order>& order);
+  // Accepts and fills the order at once when it can trade; null otherwise.
+  std::shared_ptr<Fill> FillOnArrival(const std::shared_ptr<Order>& order);
   void MatchOrders(const Listing& listing);
   std::optional<double> FillPrice(const Order& order) const;
   void EmitFill(const std::shared_ptr<Order>& order, double price,
                 zantrix::framework::cqg::eFillStatus fillStatus);
+  std::shared_ptr<Fill> MakeFill(const std::shared_ptr<Order>& order, double price,
+                                 zantrix::framework::cqg::eFillStatus fillStatus);
+  // What a reported normal fill does to the order, the journal and the books.
+  void ApplyFill(Order& order, const Fill& fill);
+  // An OnOrderChanged event; the fill and the error are read when it is
+  // delivered, and the next defect asked for (if any) is applied to it.
+  Notification OrderEvent(zantrix::framework::cqg::eChangeType changeType,
+                          const std::shared_ptr<Order>& order,
+                          std::shared_ptr<std::shared_ptr<Fill>> fill,
+                          std::shared_ptr<std::shared_ptr<zantrix::framework::cqg::Error>> error);
   void MovePosition(const Order& order, const Fill& fill);
   void JournalFill(const Order& order, const Fill& fill);
   void EmitPositionChange(const std::shared_ptr<Account>& account,
@@ -290,6 +316,9 @@ class Venue : public std::enable_shared_from_this<Venue> {
   // dropped at the next match.
   std::vector<std::shared_ptr<Order>> book_;
   std::vector<Books> books_;
+  // The accounts dropped by switching account data off, until the reload.
+  std::vector<std::shared_ptr<Account>> unloaded_;
+  std::deque<OrderEventDefect> orderDefects_;
   std::mt19937_64 random_;
   zantrix::framework::DateTime clock_;
   long nextSeries_ = 1;

@@ -34,6 +34,7 @@ void Venue::ReplayBar(const std::string& symbol, const BarSetup& bar, BarPeriod 
   // Delivered before the next bar starts forming, so that a sink told of the
   // completed bar finds it last in its series.
   Flush();
+  clock_ = std::max(clock_, bar.timestamp);
   GrowBars(listing,
            {.timestamp = bar.timestamp + length,
             .open = bar.close,

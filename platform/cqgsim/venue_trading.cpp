@@ -21,17 +21,35 @@ namespace {
 
 }  // namespace
 
+// With the accountsReload quirk the accounts leave the client's list while
+// account data is off, and come back when the reload is delivered.
 void Venue::SetAccountSubscriptionLevel(cqg::eAccountSubscriptionLevel level) {
   accountLevel = level;
+  const bool reloads = servant_.state()->quirks.accountsReload;
+  if (level == cqg::aslNone && reloads) {
+    for (const auto& account : accounts->items()) unloaded_.push_back(account);
+    for (const auto& account : unloaded_) accounts->Remove(account.get());
+  }
   std::vector<Notification> usual;
   if (level == cqg::aslAccountUpdatesAndOrders) {
-    usual.push_back(AccountChanged(cqg::actAccountsReloaded, nullptr, nullptr));
+    Notification reloaded = AccountChanged(cqg::actAccountsReloaded, nullptr, nullptr);
+    reloaded.prepare = [weak = weak_from_this()] {
+      const auto venue = weak.lock();
+      if (!venue) return;
+      for (auto& account : std::exchange(venue->unloaded_, {})) {
+        if (!venue->accounts->Find(account->key())) venue->accounts->Add(std::move(account));
+      }
+    };
+    usual.push_back(std::move(reloaded));
   }
   Answer("CQGCEL.put_AccountSubscriptionLevel", std::move(usual));
 }
 
 std::shared_ptr<Account> Venue::RequireAccount(long accountId) {
   if (auto account = accounts->Find(accountId)) return account;
+  for (const auto& account : unloaded_) {
+    if (account->key() == accountId) return account;
+  }
   throw std::invalid_argument("no account has the id " + std::to_string(accountId));
 }
 
@@ -136,7 +154,8 @@ std::shared_ptr<Order> Venue::RequireOrder(const std::string& guid) {
 
 void Venue::Place(const std::shared_ptr<Order>& order) {
   if (order->placed) throw com::ComError(com::E_UNEXPECTED, "Order.Place: placed already");
-  Submit(order, true);
+  if (servant_.state()->quirks.guidChangesOnPlace) order->guid = NextGuid();
+  Submit(order, true, true);
 }
 
 void Venue::PlaceManualOrder(const ManualOrderSetup& setup) {
@@ -152,31 +171,49 @@ void Venue::PlaceManualOrder(const ManualOrderSetup& setup) {
                                                    .side = setup.side,
                                                    .limitPrice = std::nullopt,
                                                    .stopPrice = std::nullopt});
-  Submit(order, false);
+  Submit(order, false, setup.announced);
 }
 
 // The order is in the client's Orders from now on; its arrival (ctAdded) and
 // its acceptance by the venue follow as two events, answered through the
-// script for a request, emitted for an order entered by hand.
-void Venue::Submit(const std::shared_ptr<Order>& order, bool answered) {
+// script for a request, emitted for an order entered by hand. With the
+// fillOnArrival quirk an order that can trade is accepted and filled in its
+// arrival, which carries the fill, and no acceptance follows.
+void Venue::Submit(const std::shared_ptr<Order>& order, bool answered, bool announced) {
   order->placed = true;
   order->status = cqg::osInTransit;
   orders->Add(order);
-  const std::weak_ptr<Venue> weak = weak_from_this();
-  Notification added = OrderChanged(cqg::ctAdded, order, nullptr, nullptr);
-  added.prepare = [weak, order] {
-    if (const auto venue = weak.lock()) order->eventTime = venue->Stamp();
-  };
-  Notification accepted = OrderChanged(cqg::ctChanged, order, nullptr, nullptr);
-  accepted.prepare = [weak, order] {
+  std::vector<Notification> events;
+  if (announced) {
+    const bool fillOnArrival = servant_.state()->quirks.fillOnArrival;
+    auto arrivalFill = std::make_shared<std::shared_ptr<Fill>>();
+    Notification added = OrderEvent(cqg::ctAdded, order, arrivalFill, nullptr);
+    added.prepare = [weak = weak_from_this(), order, arrivalFill, fillOnArrival] {
+      const auto venue = weak.lock();
+      if (!venue) return;
+      order->eventTime = venue->Stamp();
+      if (!fillOnArrival) return;
+      *arrivalFill = venue->FillOnArrival(order);
+      if (!*arrivalFill) venue->Emit(venue->Acceptance(order));
+    };
+    events.push_back(std::move(added));
+    if (!fillOnArrival) events.push_back(Acceptance(order));
+  } else {
+    events.push_back(Acceptance(order));
+  }
+  if (answered) {
+    Answer("Order.Place", std::move(events));
+  } else {
+    for (auto& event : events) Emit(std::move(event));
+  }
+}
+
+Notification Venue::Acceptance(const std::shared_ptr<Order>& order) {
+  Notification accepted = OrderEvent(cqg::ctChanged, order, nullptr, nullptr);
+  accepted.prepare = [weak = weak_from_this(), order] {
     if (const auto venue = weak.lock()) venue->Accept(order);
   };
-  if (answered) {
-    Answer("Order.Place", {std::move(added), std::move(accepted)});
-  } else {
-    Emit(std::move(added));
-    Emit(std::move(accepted));
-  }
+  return accepted;
 }
 
 void Venue::Accept(const std::shared_ptr<Order>& order) {
@@ -190,6 +227,17 @@ void Venue::Accept(const std::shared_ptr<Order>& order) {
   order->status = cqg::osInOrderBook;
   book_.push_back(order);
   if (const auto price = FillPrice(*order)) EmitFill(order, *price, cqg::fsNormal);
+}
+
+std::shared_ptr<Fill> Venue::FillOnArrival(const std::shared_ptr<Order>& order) {
+  if (rejectNext_) return nullptr;
+  const auto price = FillPrice(*order);
+  if (!price) return nullptr;
+  order->status = cqg::osInOrderBook;
+  book_.push_back(order);
+  auto fill = MakeFill(order, *price, cqg::fsNormal);
+  ApplyFill(*order, *fill);
+  return fill;
 }
 
 void Venue::RejectNextOrder() {
@@ -233,29 +281,66 @@ std::optional<double> Venue::FillPrice(const Order& order) const {
 // a fill of any other status is only reported.
 void Venue::EmitFill(const std::shared_ptr<Order>& order, double price,
                      cqg::eFillStatus fillStatus) {
-  const long quantity = order->ticket.quantity - order->filledQuantity;
-  const auto fill = std::make_shared<cqgsim::Fill>(servant_, "fill-" + std::to_string(nextFill_++),
-                                                   fillStatus, order, price, quantity, Stamp());
-  Notification filled = OrderChanged(cqg::ctChanged, order, fill, nullptr);
+  const auto fill = MakeFill(order, price, fillStatus);
+  Notification filled =
+      OrderEvent(cqg::ctChanged, order, std::make_shared<std::shared_ptr<Fill>>(fill), nullptr);
   if (fillStatus == cqg::fsNormal) {
     // Decided now, made when the fill is reported; until then no other
     // change of the market may fill the order again.
     order->fillPending = true;
     filled.prepare = [weak = weak_from_this(), order, fill] {
-      order->fillPending = false;
-      order->status = cqg::osFilled;
-      order->filledQuantity += fill->quantity;
-      order->averageFillPrice = fill->price;
-      order->eventTime = fill->timestamp;
-      if (const auto venue = weak.lock()) {
-        venue->JournalFill(*order, *fill);
-        venue->MovePosition(*order, *fill);
-      }
+      if (const auto venue = weak.lock()) venue->ApplyFill(*order, *fill);
     };
   } else {
     filled.prepare = [order, fill] { order->eventTime = fill->timestamp; };
   }
   Emit(std::move(filled));
+}
+
+std::shared_ptr<Fill> Venue::MakeFill(const std::shared_ptr<Order>& order, double price,
+                                      cqg::eFillStatus fillStatus) {
+  const long quantity = order->ticket.quantity - order->filledQuantity;
+  return std::make_shared<cqgsim::Fill>(servant_, "fill-" + std::to_string(nextFill_++), fillStatus,
+                                        order, price, quantity, Stamp());
+}
+
+void Venue::ApplyFill(Order& order, const Fill& fill) {
+  order.fillPending = false;
+  order.status = cqg::osFilled;
+  order.filledQuantity += fill.quantity;
+  order.averageFillPrice = fill.price;
+  order.eventTime = fill.timestamp;
+  JournalFill(order, fill);
+  MovePosition(order, fill);
+}
+
+// The defect asked for is taken when the event is made, and shown only while
+// it is delivered.
+Notification Venue::OrderEvent(cqg::eChangeType changeType, const std::shared_ptr<Order>& order,
+                               std::shared_ptr<std::shared_ptr<Fill>> fill,
+                               std::shared_ptr<std::shared_ptr<cqg::Error>> error) {
+  std::optional<OrderEventDefect> defect;
+  if (!orderDefects_.empty()) {
+    defect = orderDefects_.front();
+    orderDefects_.pop_front();
+  }
+  return {"OnOrderChanged", [changeType, order, fill, error, defect](cqg::ICQGCELEvents& sink) {
+            const std::shared_ptr<Fill> reported = fill ? *fill : nullptr;
+            if (defect == OrderEventDefect::EmptyStatus) {
+              order->misreported.emplace(cqg::opGWStatus, cqg::Variant{});
+            } else if (defect == OrderEventDefect::EmptyGuid) {
+              order->misreported.emplace(cqg::opGUID, cqg::Variant{});
+            } else if (defect == OrderEventDefect::StatusOutsideTable) {
+              order->misreported.emplace(cqg::opGWStatus, cqg::Variant{999L});
+            }
+            if (reported && defect == OrderEventDefect::FillWithoutOrder) {
+              reported->namesOrder = false;
+            }
+            sink.OnOrderChanged(changeType, defect == OrderEventDefect::NullOrder ? nullptr : order,
+                                nullptr, reported, error ? *error : nullptr);
+            order->misreported.reset();
+            if (reported) reported->namesOrder = true;
+          }};
 }
 
 void Venue::FillOrder(const std::string& guid, double price, cqg::eFillStatus fillStatus) {
@@ -304,9 +389,7 @@ void Venue::JournalFill(const Order& order, const Fill& fill) {
 
 void Venue::Cancel(const std::shared_ptr<Order>& order) {
   auto error = std::make_shared<std::shared_ptr<cqg::Error>>();
-  Notification cancelled{"OnOrderChanged", [order, error](cqg::ICQGCELEvents& sink) {
-                           sink.OnOrderChanged(cqg::ctChanged, order, nullptr, nullptr, *error);
-                         }};
+  Notification cancelled = OrderEvent(cqg::ctChanged, order, nullptr, error);
   cancelled.prepare = [weak = weak_from_this(), order, error] {
     if (!order->Working()) {
       *error = MakeError(ORDER_NOT_WORKING_ERROR,
@@ -321,7 +404,7 @@ void Venue::Cancel(const std::shared_ptr<Order>& order) {
 
 void Venue::SetOrderStatus(const std::string& guid, cqg::eOrderStatus status) {
   const auto order = RequireOrder(guid);
-  Notification changed = OrderChanged(cqg::ctChanged, order, nullptr, nullptr);
+  Notification changed = OrderEvent(cqg::ctChanged, order, nullptr, nullptr);
   changed.prepare = [weak = weak_from_this(), order, status] {
     order->status = status;
     const auto venue = weak.lock();
@@ -337,7 +420,7 @@ void Venue::SetOrderStatus(const std::string& guid, cqg::eOrderStatus status) {
 
 void Venue::RemoveOrder(const std::string& guid) {
   const auto order = RequireOrder(guid);
-  Notification removed = OrderChanged(cqg::ctRemoved, order, nullptr, nullptr);
+  Notification removed = OrderEvent(cqg::ctRemoved, order, nullptr, nullptr);
   removed.prepare = [weak = weak_from_this(), order] {
     const auto venue = weak.lock();
     if (!venue) return;

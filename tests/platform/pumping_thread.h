@@ -1,6 +1,7 @@
 // PumpingThread: a thread with an apartment of its own that pumps its
 // messages until it is stopped, as a client environment's worker does. Tests
-// create objects on it and call them from their own thread.
+// create objects on it and call them from their own thread through a proxy
+// (ProxyOf), as COM requires.
 #pragma once
 
 #include <functional>
@@ -9,7 +10,9 @@
 #include <thread>
 
 #include "platform/com/apartment.h"
+#include "platform/com/dispatch.h"
 #include "platform/com/message_queue.h"
+#include "platform/com/stream.h"
 #include "platform/com/synch.h"
 
 namespace platform::test_support {
@@ -41,6 +44,16 @@ class PumpingThread {
   void Stop() {
     com::SetEvent(stop_);
     if (thread_.joinable()) thread_.join();
+  }
+
+  // `object`, which lives in this thread's apartment, as a proxy for the
+  // calling thread: marshalled here, taken out there. The calling thread
+  // must have called CoInitialize.
+  template <class T>
+  std::shared_ptr<T> ProxyOf(const std::shared_ptr<T>& object) {
+    const auto stream = apartment_->Call(
+        [&] { return com::CoMarshalInterThreadInterfaceInStream(com::IID_IDispatch, object); });
+    return com::Dispatch<T>(com::CoGetInterfaceAndReleaseStream(stream, com::IID_IDispatch));
   }
 
   const std::shared_ptr<com::Apartment>& apartment() const { return apartment_; }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "apps/zantrix/demo/trade_journal.h"
+#include "platform/com/apartment.h"
 #include "zantrix/framework/errors.h"
 #include "zantrix/gateways/cqg/tollbook.h"
 #include "zantrix/gateways/cqg/wrapper/ravelhost.h"
@@ -326,6 +327,8 @@ class Session {
 
   const MarketTape& tape_;
   const SessionOptions& options_;
+  // The session's requests reach the client from this thread.
+  platform::com::ComInitialization com_;
   Registration registration_;
   cqgsim::Simulator& simulator_;
   // Queues what VexGate hands over on the worker thread until

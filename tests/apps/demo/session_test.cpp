@@ -69,8 +69,20 @@ TEST_F(DemoSession, OrdersAndDealsInTheStoreMatchTheMarketsFillsOneForOne) {
   ASSERT_EQ(orders.rows(), result.orders);
   std::map<std::int64_t, std::string> guid_of_row;
   std::map<std::string, double> filled;
+  // Times are stored as "%Y-%m-%d %H:%M:%S" texts, which order as the times do.
+  std::map<std::int64_t, std::string> created;
   for (std::size_t r = 0; r < orders.rows(); ++r) {
     guid_of_row[orders.column("id").integers()[r]] = orders.column("broker_order_id").texts()[r];
+    // Every time of a row comes from the one market clock: nothing is
+    // updated, or filled, before it was placed.
+    const auto& create_time = orders.column("create_time").texts()[r];
+    created[orders.column("id").integers()[r]] = create_time;
+    EXPECT_GE(orders.column("update_time").texts()[r], create_time) << r;
+  }
+  for (std::size_t r = 0; r < deals.rows(); ++r) {
+    EXPECT_GE(deals.column("update_time").texts()[r],
+              created.at(deals.column("order_id").integers()[r]))
+        << r;
   }
   for (std::size_t r = 0; r < deals.rows(); ++r) {
     const auto& fill = result.market_fills[r];

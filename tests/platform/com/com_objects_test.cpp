@@ -14,6 +14,7 @@
 #include "platform/com/guid.h"
 #include "platform/com/registry.h"
 #include "platform/com/stream.h"
+#include "tests/platform/pumping_thread.h"
 
 namespace platform::com {
 namespace {
@@ -56,16 +57,21 @@ TEST(DispatchTest, ViewsAnObjectThroughItsInterface) {
 }
 
 TEST(StreamTest, HandsOverTheObjectOnce) {
+  const ComInitialization com;
   const auto object = std::make_shared<Thing>();
   const auto stream = CoMarshalInterThreadInterfaceInStream(IID_IDispatch, object);
   std::shared_ptr<IDispatch> taken;
-  std::thread([&] { taken = CoGetInterfaceAndReleaseStream(stream, IID_IDispatch); }).join();
+  std::thread([&] {
+    const ComInitialization taker;
+    taken = CoGetInterfaceAndReleaseStream(stream, IID_IDispatch);
+  }).join();
   EXPECT_EQ(taken, object);
   EXPECT_EQ(FailureOf([&] { CoGetInterfaceAndReleaseStream(stream, IID_IDispatch); }),
             E_UNEXPECTED);
 }
 
 TEST(StreamTest, MarshalsOnlyIDispatchAndReleasesTheStreamEvenThen) {
+  const ComInitialization com;
   constexpr IID other = ParseGuid("{00000000-0000-0000-C000-000000000046}");
   const auto object = std::make_shared<Thing>();
   EXPECT_EQ(FailureOf([&] { CoMarshalInterThreadInterfaceInStream(other, object); }),
@@ -74,6 +80,53 @@ TEST(StreamTest, MarshalsOnlyIDispatchAndReleasesTheStreamEvenThen) {
   EXPECT_EQ(FailureOf([&] { CoGetInterfaceAndReleaseStream(stream, other); }), E_NOINTERFACE);
   EXPECT_EQ(FailureOf([&] { CoGetInterfaceAndReleaseStream(stream, IID_IDispatch); }),
             E_UNEXPECTED);
+}
+
+// Who may call an object of the pumping thread's apartment: its own thread,
+// and a thread in an apartment that took a proxy of it out of a stream.
+TEST(ApartmentRulesTest, OnlyThreadsHoldingAProxyMayCall) {
+  test_support::PumpingThread owner;
+  const auto object = std::make_shared<Thing>();
+  const auto marshal = [&] {
+    return owner.apartment()->Call(
+        [&] { return CoMarshalInterThreadInterfaceInStream(IID_IDispatch, object); });
+  };
+  const auto check = [&] { owner.apartment()->CheckCaller(); };
+  EXPECT_EQ(FailureOf([&] { CoMarshalInterThreadInterfaceInStream(IID_IDispatch, object); }),
+            CO_E_NOTINITIALIZED);
+  EXPECT_EQ(FailureOf([&] { CoGetInterfaceAndReleaseStream(marshal(), IID_IDispatch); }),
+            CO_E_NOTINITIALIZED);
+
+  const struct {
+    const char* name;
+    bool initialised;
+    bool takesProxy;
+    HRESULT expected;
+  } cases[] = {
+      {"no CoInitialize", false, false, CO_E_NOTINITIALIZED},
+      {"an apartment without a proxy", true, false, RPC_E_WRONG_THREAD},
+      {"an apartment with a proxy", true, true, S_OK},
+  };
+  for (const auto& c : cases) {
+    std::thread([&] {
+      std::optional<ComInitialization> com;
+      if (c.initialised) com.emplace();
+      if (c.takesProxy) CoGetInterfaceAndReleaseStream(marshal(), IID_IDispatch);
+      EXPECT_EQ(FailureOf(check), c.expected) << c.name;
+    }).join();
+  }
+  // A proxy belongs to the apartment that took it: a new apartment on the
+  // same thread must take its own.
+  std::thread([&] {
+    {
+      const ComInitialization first;
+      CoGetInterfaceAndReleaseStream(marshal(), IID_IDispatch);
+      EXPECT_EQ(FailureOf(check), S_OK);
+    }
+    const ComInitialization second;
+    EXPECT_EQ(FailureOf(check), RPC_E_WRONG_THREAD);
+  }).join();
+  owner.apartment()->Call([&] { EXPECT_EQ(FailureOf(check), S_OK); });
 }
 
 class RegistryTest : public ::testing::Test {

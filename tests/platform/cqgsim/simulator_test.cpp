@@ -76,8 +76,11 @@ class SimulatorTest : public ::testing::Test {
       events.Advise(std::make_shared<RecordingSink>(log, "a"), {});
       events.Advise(std::make_shared<RecordingSink>(log, "b"), {});
     });
+    cel = thread->ProxyOf(cel);
   }
 
+  // The test's thread calls the client through a proxy.
+  com::ComInitialization com;
   std::shared_ptr<Simulator> simulator;
   std::unique_ptr<PumpingThread> thread;
   std::shared_ptr<cqg::CQGCEL> cel;

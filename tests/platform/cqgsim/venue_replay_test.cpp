@@ -92,6 +92,7 @@ class PaperTradingTest : public ::testing::Test {
       cel = com::Dispatch<cqg::CQGCEL>(com::CreateObject(cqg::CQGCEL_PROGID));
       cel->FindConnectionPoint().Advise(sink, {});
     });
+    cel = thread->ProxyOf(cel);
     cel->NewInstrument("EPM4");
     simulator->Sync();
     instrument = cel->Instruments()->Item("F.US.EPM4");
@@ -136,6 +137,7 @@ class PaperTradingTest : public ::testing::Test {
   }
 
   std::shared_ptr<Simulator> simulator;
+  com::ComInitialization com;
   std::unique_ptr<PumpingThread> thread;
   std::shared_ptr<cqg::CQGCEL> cel;
   std::shared_ptr<ReplayLog> sink = std::make_shared<ReplayLog>();
@@ -200,7 +202,8 @@ TEST_F(PaperTradingTest, AReplayedBarCompletesInUpdatingSeriesAndTheNextStartsFo
                                                     .volume = 0}));
   EXPECT_EQ(series[1]->Count(), 2);
 
-  // The clock moves to a bar's start, never back.
+  // The clock moves to a bar's start, and to its end once it has completed,
+  // never back: what follows a bar is stamped after it.
   simulator->ReplayBar(
       "EPM4", {.timestamp = T0 - 1h, .open = 9, .high = 9, .low = 9, .close = 9, .volume = 1});
   const auto request = cel->CreateTicksRequest();
@@ -209,7 +212,7 @@ TEST_F(PaperTradingTest, AReplayedBarCompletesInUpdatingSeriesAndTheNextStartsFo
   simulator->Sync();
   ASSERT_EQ(ticks->Count(), 24);
   EXPECT_EQ(ticks->Item(0)->Timestamp(), T0 - 1min + 250ms);
-  EXPECT_EQ(ticks->Item(12)->Timestamp(), T0 - 1min + 1250ms);
+  EXPECT_EQ(ticks->Item(12)->Timestamp(), T0 + 250ms);
 }
 
 TEST_F(PaperTradingTest, BooksRealizeWhatFillsCloseAndMarkPositionsToTheLastTrade) {

@@ -99,6 +99,7 @@ class VenueTest : public ::testing::Test {
       cel->FindConnectionPoint().Advise(sink, {});
       cel->APIConfiguration()->put_CollectionsThrowException(false);
     });
+    cel = thread->ProxyOf(cel);
   }
 
   void TearDown() override {
@@ -126,6 +127,7 @@ class VenueTest : public ::testing::Test {
   }
 
   std::shared_ptr<Simulator> simulator;
+  com::ComInitialization com;
   std::unique_ptr<PumpingThread> thread;
   std::shared_ptr<cqg::CQGCEL> cel;
   std::shared_ptr<EventLog> sink;
@@ -353,6 +355,7 @@ TEST_F(VenueTest, ActionsAskedForBeforeTheClientExistsAreDoneAtItsCreation) {
 
 // Runs a seeded session on a fresh client and returns what a sink saw.
 std::vector<std::string> Session(std::uint64_t seed) {
+  const com::ComInitialization com;
   auto simulator = Register();
   simulator->Seed(seed);
   simulator->DefineInstrument({.fullName = "F.US.EPZ4", .bid = 100, .ask = 100.25});
@@ -363,6 +366,7 @@ std::vector<std::string> Session(std::uint64_t seed) {
     cel = com::Dispatch<cqg::CQGCEL>(com::CreateObject(cqg::CQGCEL_PROGID));
     cel->FindConnectionPoint().Advise(sink, {});
   });
+  cel = thread.ProxyOf(cel);
   cel->NewInstrument("EPZ4");
   simulator->Sync();
   const auto instrument = cel->Instruments()->Item("F.US.EPZ4");

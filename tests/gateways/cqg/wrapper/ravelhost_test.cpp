@@ -11,11 +11,14 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/com/apartment.h"
 #include "platform/com/error.h"
 #include "platform/com/message_queue.h"
 #include "platform/com/registry.h"
@@ -143,6 +146,8 @@ class RavelhostTest : public ::testing::Test {
     return ParseLines(testing::internal::GetCapturedStdout());
   }
 
+  // The caller's thread initialises COM itself, as the environment expects.
+  com::ComInitialization comOnCaller;
   std::shared_ptr<cqgsim::Simulator> simulator;
   bool outputTaken = false;
 };
@@ -342,6 +347,36 @@ TEST_F(RavelhostRunTest, DestroyingAStartedEnvironmentShutsItDown) {
   const auto lines = Output();
   EXPECT_TRUE(Contains(lines, "COM framework is uninitialized!"));
   EXPECT_EQ(lines.back().text, "CQGCEL is shut down.");
+}
+
+// COM's rules hold for the client: only a thread that took its proxy may
+// call it, and the caller's thread must have initialised COM to take it.
+TEST_F(RavelhostRunTest, OnlyTheThreadHoldingTheProxyReachesTheClient) {
+  Ravelhost host;
+  host.Init<RecordingSink>();
+  for (const bool initialised : {false, true}) {
+    std::thread([&] {
+      std::optional<com::ComInitialization> apartment;
+      if (initialised) apartment.emplace();
+      try {
+        host.cqgCEL->APIConfiguration();
+        ADD_FAILURE() << "served a thread without the proxy";
+      } catch (const com::ComError& error) {
+        EXPECT_EQ(error.hr(), initialised ? com::RPC_E_WRONG_THREAD : com::CO_E_NOTINITIALIZED);
+      }
+    }).join();
+  }
+  EXPECT_NO_THROW(host.cqgCEL->APIConfiguration());
+  host.Shutdown();
+  std::thread([] {
+    Ravelhost uninitialised;
+    try {
+      uninitialised.Init<RecordingSink>();
+      ADD_FAILURE() << "Init took the proxy on a thread without COM";
+    } catch (const com::ComError& error) {
+      EXPECT_EQ(error.hr(), com::CO_E_NOTINITIALIZED);
+    }
+  }).join();
 }
 
 TEST_F(RavelhostRunTest, InitIsCalledOnce) {

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/com/apartment.h"
 #include "platform/cqgsim/simulator.h"
 #include "zantrix/core/security.h"
 #include "zantrix/framework/cqg/constants.h"
@@ -128,7 +129,7 @@ class VexGateTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    host->Shutdown();
+    if (host) host->Shutdown();
     Uncapture();
     cqgsim::Unregister();
   }
@@ -182,6 +183,8 @@ class VexGateTest : public ::testing::Test {
     TakeOutput();
   }
 
+  // The caller's thread initialises COM itself, as the environment expects.
+  platform::com::ComInitialization com;
   std::shared_ptr<cqgsim::Simulator> simulator;
   std::unique_ptr<Ravelhost> host;
   std::shared_ptr<VexGate> vex;
