@@ -4,6 +4,8 @@ namespace zantrix::framework {
 
 // Defined here so that the interface's type information lives in one
 // library.
-BaseGateway::~BaseGateway() = default;
+BaseGateway::~BaseGateway() {
+  retire();
+}
 
 }  // namespace zantrix::framework

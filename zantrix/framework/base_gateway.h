@@ -9,8 +9,14 @@
 // operations receive copies; the gateway never changes a record it has handed
 // over. `ravelhost` is set by whoever owns the client environment before
 // VexGate.Init reads it, and is not owned here.
+//
+// A sink calls the gateway back only through its hold (gateway_hold.h), so
+// that no callback reaches a gateway that has been destroyed: the hold is
+// released by the destructor, or by retire(), which a derived gateway whose
+// callbacks use its own members calls first thing in its destructor.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -22,6 +28,7 @@
 #include "zantrix/framework/constants.h"
 #include "zantrix/framework/datetime.h"
 #include "zantrix/framework/errors.h"
+#include "zantrix/framework/gateway_hold.h"
 
 namespace zantrix::gateways::cqg {
 class Ravelhost;
@@ -89,6 +96,7 @@ struct DealUpdate {
 class BaseGateway {
  public:
   BaseGateway() = default;
+  // Releases the hold: waits for callbacks under way, refuses later ones.
   virtual ~BaseGateway();
   BaseGateway(const BaseGateway&) = delete;
   BaseGateway& operator=(const BaseGateway&) = delete;
@@ -108,9 +116,18 @@ class BaseGateway {
   // trade.
   virtual std::string get_cqg_symbol_from_zx_security(const core::Security& security) const = 0;
 
+  // What a sink keeps of this gateway.
+  const std::shared_ptr<GatewayHold<BaseGateway>>& hold() const { return hold_; }
+  // Ends callbacks into this gateway now: those under way finish first.
+  void retire() { hold_->release(); }
+
   gateways::cqg::Ravelhost* ravelhost = nullptr;
   LatestRecords<core::Quote> cqg_quotes;
   LatestRecords<core::OrderBook> cqg_orderbooks;
+
+ private:
+  const std::shared_ptr<GatewayHold<BaseGateway>> hold_ =
+      std::make_shared<GatewayHold<BaseGateway>>(*this);
 };
 
 }  // namespace zantrix::framework

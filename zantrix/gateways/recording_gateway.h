@@ -38,6 +38,10 @@ class RecordingGateway final : public framework::BaseGateway {
 
   // A ValueError when a symbol or a security appears twice.
   explicit RecordingGateway(const std::vector<Symbol>& symbols);
+  // Ends callbacks before the record they write to goes.
+  ~RecordingGateway() override { retire(); }
+  RecordingGateway(const RecordingGateway&) = delete;
+  RecordingGateway& operator=(const RecordingGateway&) = delete;
 
   void process_quote(const core::Quote& quote) override;
   void process_orderbook(const core::OrderBook& orderbook) override;

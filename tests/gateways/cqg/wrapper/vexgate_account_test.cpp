@@ -125,14 +125,14 @@ TEST_F(VexGateAccountTest, ABalanceErrorIsPrintedAndLeavesAnEmptyRecord) {
   EXPECT_EQ(vex->account_balance(), framework::AccountBalance{});
 }
 
-TEST_F(VexGateAccountTest, AnAccountNotFoundKeepsThePreviousBalance) {
+TEST_F(VexGateAccountTest, AnAccountNotFoundLeavesAnEmptyBalance) {
   vex->subscribe_account_and_positions(101);
   simulator->Act(
       [](cqgsim::Venue& venue) { venue.accounts->Remove(venue.accounts->Find(101).get()); });
   simulator->Sync();
   vex->update_account_balance();
   EXPECT_TRUE(TakeOutput().back().text.ends_with(": GWAccountID 101 can not be found!"));
-  EXPECT_EQ(vex->account_balance().cash, 1000);
+  EXPECT_EQ(vex->account_balance(), framework::AccountBalance{});
 }
 
 TEST_F(VexGateAccountTest, AccountsThatDoNotComeInTimeAreAnError) {
@@ -143,11 +143,23 @@ TEST_F(VexGateAccountTest, AccountsThatDoNotComeInTimeAreAnError) {
   EXPECT_EQ(vex->GWAccountID(), std::nullopt);
 }
 
-TEST_F(VexGateAccountTest, ASecondSubscriptionDoesNotWaitForTheReloadAgain) {
+// A client that drops its accounts while account data is off: the second
+// subscription waits for the reload, and unsubscribing still finds the
+// account.
+TEST_F(VexGateAccountTest, SubscriptionsWaitForTheAccountsToReload) {
+  simulator->SetQuirks({.accountsReload = true});
   vex->subscribe_account_and_positions(101);
-  simulator->DropAnswers("CQGCEL.put_AccountSubscriptionLevel");
-  vex->wait_timeout = 50ms;
+  simulator->HoldAnswers("CQGCEL.put_AccountSubscriptionLevel");
+  std::jthread reload([this] {
+    std::this_thread::sleep_for(100ms);
+    simulator->ReleaseAnswers("CQGCEL.put_AccountSubscriptionLevel");
+  });
   EXPECT_NO_THROW(vex->subscribe_account_and_positions(101));
+  EXPECT_EQ(vex->account_balance().cash, 1000);
+  reload.join();
+  EXPECT_NO_THROW(vex->unsubscribe_account_and_positions(101));
+  EXPECT_EQ(CallsOf("Account.put_PositionSubcriptionLevel").back().arguments,
+            std::vector<cel::Variant>{static_cast<long>(cel::pslNoPositions)});
 }
 
 TEST_F(VexGateAccountTest, AnUnknownAccountIsStoredThenReported) {

@@ -181,14 +181,14 @@ TEST_F(VexGateBarTest, AnEmptyResolutionReleasesTheWaitAndCachesNothing) {
   EXPECT_TRUE(vex->eventBarDone.is_set());
   EXPECT_EQ(vex->get_subscribe_bars_data(EP), std::nullopt);
   TakeOutput();
-  // The series takes updates, but the cache has no entry to slide.
+  // The series takes updates: its completed bars fill the empty list.
   simulator->AddBar("EPZ4", BarAt(0, 100));
   simulator->AddBar("EPZ4", BarAt(1, 101));
   const auto lines = TakeOutput();
   ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].thread, worker);
-  EXPECT_TRUE(lines[0].text.starts_with("Exception in OnTimedBarsAdded: Futures(code='EPZ4'"));
-  EXPECT_EQ(vex->get_subscribe_bars_data(EP), std::nullopt);
+  EXPECT_EQ(lines[0].thread, 0);
+  EXPECT_TRUE(lines[0].text.starts_with("[2] OnTimedBarsAdded: Bar(datetime=2024-03-05 09:00:00"));
+  EXPECT_EQ(Cached().size(), 1u);
 }
 
 TEST_F(VexGateBarTest, AMissingAnswerEndsTheWaitAfterTheTimeOut) {
@@ -211,12 +211,45 @@ TEST_F(VexGateBarTest, AnotherLengthForACachedSecurityIsRefused) {
   Subscribe(11);
   ExpectError<framework::ValueError>(
       [&] { vex->subscribe_bar("EPZ4", 10, "1Day"); },
-      "Parameter freq=1Day does not match the 1Min bars cached for EPZ4; unsubscribe_bar first.");
+      "Parameter freq=1Day does not match the 1Min bars subscribed for EPZ4; unsubscribe_bar "
+      "first.");
   vex->unsubscribe_bar("EPZ4");
   EXPECT_EQ(vex->get_subscribe_bars_data(EP), std::nullopt);
   simulator->SetBars("EPZ4", Bars(6), cqgsim::BarPeriod::Day);
   vex->subscribe_bar("EPZ4", 5, "1Day");
   EXPECT_EQ(Cached().size(), 5u);
+}
+
+// A minute subscription whose resolution comes late still holds the
+// security: a daily one is refused until it is removed, and afterwards the
+// late minute series, and the bars it grows, never reach the daily cache.
+TEST_F(VexGateBarTest, BarsOfOneLengthNeverMixWithAnother) {
+  std::vector<BarSetup> days;
+  for (int i = 0; i < 6; ++i) {
+    days.push_back({.timestamp = framework::make_datetime(std::chrono::year{2024} / 3 / (i + 1)),
+                    .open = 200.0 + i,
+                    .high = 201.0 + i,
+                    .low = 199.0 + i,
+                    .close = 200.0 + i,
+                    .volume = 1000});
+  }
+  simulator->SetBars("EPZ4", Bars(11));
+  simulator->SetBars("EPZ4", days, cqgsim::BarPeriod::Day);
+  simulator->HoldAnswers("CQGCEL.RequestTimedBars");
+  vex->wait_timeout = 50ms;
+  vex->subscribe_bar("EPZ4", 10);
+  EXPECT_THROW(vex->subscribe_bar("EPZ4", 5, "1Day"), framework::ValueError);
+
+  vex->unsubscribe_bar("EPZ4");
+  simulator->ReleaseAnswers("CQGCEL.RequestTimedBars");
+  vex->wait_timeout = 10s;
+  vex->subscribe_bar("EPZ4", 5, "1Day");
+  simulator->AddBar("EPZ4", BarAt(20, 120));
+  simulator->AddBar("EPZ4", BarAt(21, 121));
+  TakeOutput();
+  const auto bars = Cached();
+  ASSERT_EQ(bars.size(), 5u);
+  for (const auto& bar : bars) EXPECT_GE(bar.close, 200.0) << core::to_string(bar);
 }
 
 TEST_F(VexGateBarTest, UnsubscribingRemovesTheSeriesAndTheCache) {
@@ -244,7 +277,7 @@ TEST_F(VexGateBarTest, SeriesAreFoundByTheirExactSymbolFirst) {
   vex->subscribe_bar("MESZ4", 2);
   vex->subscribe_bar("ESZ4", 2);
   EXPECT_EQ(vex->get_timedbars_from_cqg_symbol("ESZ4")->Request()->Symbol(), "ESZ4");
-  EXPECT_EQ(vex->get_timedbars_from_cqg_symbol("SZ4")->Request()->Symbol(), "MESZ4");
+  EXPECT_EQ(vex->get_timedbars_from_cqg_symbol("SZ4"), nullptr);
 }
 
 TEST_F(VexGateBarTest, DumpBarTracesEveryValue) {

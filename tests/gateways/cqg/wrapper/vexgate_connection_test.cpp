@@ -1,6 +1,7 @@
 // VexGate's connection: log-on and log-off with and without an answer in
 // time, repeated log-on, connection status changes, account lookups, data
 // errors and the refusal of waiting requests on the worker thread.
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -153,9 +154,12 @@ TEST_F(VexGateConnectionTest, WaitingRequestsFailAtOnceOnTheWorkerThread) {
     attempt([&] { vex->place_order(framework::Order{.security = EP}); });
     attempt([&] { vex->update_positions(); });
     attempt([&] { vex->update_account_balance(); });
+    attempt([&] { host->Shutdown(); });
   });
   simulator->Sync();
-  ASSERT_EQ(refused.size(), 9u);
+  ASSERT_EQ(refused.size(), 10u);
+  EXPECT_EQ(refused[9],
+            "Shutdown can not run on the CQG worker thread: it would wait for its own end");
   EXPECT_EQ(refused[0],
             "Logon can not run on the CQG worker thread: only that thread can deliver what it "
             "waits for");
@@ -165,6 +169,63 @@ TEST_F(VexGateConnectionTest, WaitingRequestsFailAtOnceOnTheWorkerThread) {
     EXPECT_NE(call.member, "CQGCEL.NewInstrument");
     EXPECT_NE(call.member, "CQGCEL.put_AccountSubscriptionLevel");
   }
+}
+
+// What the client hands over as null is traced as the handler's error and
+// the event skipped; the worker goes on serving.
+TEST_F(VexGateConnectionTest, NullObjectsAreTracedAndTheirEventsSkipped) {
+  vex->subscribe_quote("EPZ4");
+  TakeOutput();
+  simulator->RaiseEvent(cqgsim::InstrumentChanged(nullptr, nullptr));
+  simulator->RaiseEvent(cqgsim::TicksAdded(nullptr, 1));
+  simulator->RaiseEvent(cqgsim::TimedBarsAdded(nullptr));
+  simulator->RaiseEvent(cqgsim::AccountChanged(cel::actPositionChanged, nullptr, nullptr));
+  simulator->RaiseEvent(cqgsim::OrderChanged(cel::ctChanged, nullptr, nullptr, nullptr));
+  vex->eventBarDone.clear();
+  simulator->RaiseEvent(cqgsim::TimedBarsResolved(nullptr, nullptr));
+  const auto lines = TakeOutput();
+  EXPECT_EQ(
+      lines,
+      (std::vector<Line>{
+          {worker, "Exception in OnInstrumentChanged: the client handed over a null instrument"},
+          {worker, "Exception in OnTicksAdded: the client handed over a null ticks object"},
+          {worker,
+           "Exception in OnTimedBarsAdded: the client handed over a null timed-bars object"},
+          {worker, "Exception in OnAccountChanged: the client handed over a null account"},
+          {worker, "Exception in OnOrderChanged: the client handed over a null order"},
+          {worker,
+           "Exception in OnTimedBarsResolved: the client handed over a null timed-bars "
+           "object"}}));
+  EXPECT_TRUE(vex->eventBarDone.is_set());
+  simulator->SetQuotes("EPZ4", {{cel::qtTrade, 101.0}});
+  TakeOutput();
+  EXPECT_EQ(gateway->quotes().size(), 1u);
+}
+
+// Requests after the environment or the gateway is gone fail with a clear
+// error, and no handler reaches a gateway that has been destroyed.
+TEST_F(VexGateConnectionTest, WhatIsGoneFailsClearlyAndIsNeverTouched) {
+  vex->subscribe_quote("EPZ4");
+  TakeOutput();
+  auto doomed =
+      std::make_unique<RecordingGateway>(std::vector<RecordingGateway::Symbol>{{"EPZ4", EP}});
+  doomed->ravelhost = host.get();
+  vex->Init(*doomed);
+  doomed.reset();
+  simulator->SetQuotes("EPZ4", {{cel::qtTrade, 101.0}});
+  const auto lines = TakeOutput();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(
+      lines[0].text.starts_with("Exception in OnInstrumentChanged: VexGate has no gateway"));
+  EXPECT_THROW(vex->place_order(framework::Order{.security = EP}), std::runtime_error);
+
+  vex->Init(*gateway);
+  host->Shutdown();
+  const std::string closed = "VexGate can not reach CQG: its client environment has been shut down";
+  ExpectError<std::runtime_error>([&] { vex->subscribe_quote("EPZ4"); }, closed);
+  host.reset();
+  ExpectError<std::runtime_error>([&] { vex->get_account_from_gwaccountid(101); }, closed);
+  ExpectError<std::runtime_error>([&] { vex->cancel_order("{0}"); }, closed);
 }
 
 // A whole session, with the framework reading the gateway's records while

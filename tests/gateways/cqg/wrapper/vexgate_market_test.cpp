@@ -183,13 +183,29 @@ TEST_F(VexGateQuoteTest, UnsubscribingPrefersTheInstrumentNamedExactly) {
   EXPECT_EQ(platform::com::Dispatch<cqgsim::Instrument>(instrument)->fullName, "F.US.ESZ4");
 }
 
-TEST_F(VexGateQuoteTest, APartOfANameFindsTheFirstInstrumentContainingIt) {
-  const auto found = vex->get_instrument_from_cqg_symbol("PZ");
-  ASSERT_NE(found, nullptr);
-  EXPECT_EQ(found->FullName(), "F.US.EPZ4");
-  EXPECT_EQ(vex->get_instrument_from_cqg_symbol("CLZ4"), nullptr);
-  vex->unsubscribe_quote("CLZ4");
-  EXPECT_TRUE(TakeOutput().empty());
+// A symbol finds the contract it names exactly, or as whole "."-separated
+// pieces of a full name; never one whose name merely contains it. Several
+// contracts that fit are an error naming them.
+TEST_F(VexGateQuoteTest, ASymbolFindsOnlyTheContractItNames) {
+  vex->subscribe_quote("MESZ4");
+  const struct {
+    const char* symbol;
+    const char* found;
+  } cases[] = {{"EPZ4", "F.US.EPZ4"}, {"F.US.EPZ4", "F.US.EPZ4"}, {"US.MESZ4", "F.US.MESZ4"},
+               {"ESZ4", nullptr},     {"PZ4", nullptr},           {"CLZ4", nullptr}};
+  for (const auto& c : cases) {
+    const auto found = vex->get_instrument_from_cqg_symbol(c.symbol);
+    EXPECT_EQ(found ? found->FullName() : "none", c.found ? c.found : "none") << c.symbol;
+  }
+  vex->unsubscribe_quote("ESZ4");
+  EXPECT_TRUE(CallsOf("CQGCEL.RemoveInstrument").empty());
+
+  simulator->DefineInstrument({.fullName = "F.EU.ESZ4"});
+  vex->subscribe_quote("F.EU.ESZ4");
+  vex->subscribe_quote("F.US.ESZ4");
+  ExpectError<framework::ValueError>(
+      [&] { vex->unsubscribe_quote("ESZ4"); },
+      "cqg_symbol ESZ4 names more than one contract: F.EU.ESZ4, F.US.ESZ4");
   EXPECT_TRUE(CallsOf("CQGCEL.RemoveInstrument").empty());
 }
 

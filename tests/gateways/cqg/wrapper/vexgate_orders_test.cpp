@@ -1,7 +1,9 @@
 // VexGate's orders: the arguments of CreateOrder, the GUID hand-over with
 // and without an arrival in time, orders not placed by the gateway, the
 // status mapping, fills into deals, cancellation and errors.
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "tests/gateways/cqg/wrapper/vexgate_fixture.h"
 #include "zantrix/framework/errors.h"
@@ -127,12 +129,16 @@ TEST_F(VexGateOrderTest, APlacementWithoutAnArrivalTimesOutWithTheOrdersText) {
   simulator->Act([&](cqgsim::Venue& venue) { timed_out = venue.orders->items().at(0)->guid; });
   TakeOutput();
 
-  // Its late arrival does not release the next placement.
+  // Its late arrival is that order's update, and does not release the next
+  // placement.
   simulator->ReleaseAnswers("Order.Place");
   const auto late = TakeOutput();
   ASSERT_FALSE(late.empty());
-  EXPECT_EQ(late[0], (Line{0, "orderid " + timed_out + " is not placed by algo"}));
+  EXPECT_EQ(late[0],
+            (Line{worker, "orderid " + timed_out + " arrived after its placement timed out"}));
   EXPECT_EQ(vex->order_id(), std::nullopt);
+  ASSERT_FALSE(gateway->orders().empty());
+  EXPECT_EQ(gateway->orders()[0].order_id, timed_out);
 
   vex->wait_timeout = 10s;
   const std::string next = vex->place_order(Limit(Direction::LONG, 4980));
@@ -184,6 +190,113 @@ TEST_F(VexGateOrderTest, TheExactContractIsTradedNotOneWhoseNameContainsIt) {
   vex->place_order({.security = ES, .quantity = 1, .order_type = OrderType::MARKET});
   const auto instrument = std::get<std::shared_ptr<platform::com::IDispatch>>(LastCreateOrder()[1]);
   EXPECT_EQ(platform::com::Dispatch<cqgsim::Instrument>(instrument)->fullName, "F.US.ESZ4");
+  // Without its own instrument, ESZ4 is not traded as MESZ4.
+  vex->unsubscribe_quote("ESZ4");
+  const auto created = CallsOf("CQGCEL.CreateOrder").size();
+  ExpectError<framework::ValueError>(
+      [&] { vex->place_order({.security = ES, .quantity = 1, .order_type = OrderType::MARKET}); },
+      "cqg_symbol ESZ4 has not been subscribed.");
+  EXPECT_EQ(CallsOf("CQGCEL.CreateOrder").size(), created);
+}
+
+// However the client hands the new order over (its events during Place, a
+// GUID that changes at Place, a fill in the arrival), place_order returns the
+// GUID every later event reports, and its fill is the order's deal.
+TEST_F(VexGateOrderTest, ThePlacedOrderIsFoundUnderEveryHandOver) {
+  vex->wait_timeout = 2s;
+  const struct {
+    const char* name;
+    cqgsim::Quirks quirks;
+  } cases[] = {
+      {"plain", {}},
+      {"events during calls", {.eventsDuringCalls = true}},
+      {"GUID changes at Place", {.guidChangesOnPlace = true}},
+      {"both", {.eventsDuringCalls = true, .guidChangesOnPlace = true}},
+      {"all, filled in the arrival",
+       {.eventsDuringCalls = true, .fillOnArrival = true, .guidChangesOnPlace = true}},
+  };
+  for (const auto& c : cases) {
+    simulator->SetQuirks(c.quirks);
+    TakeOutput();
+    gateway->take_calls();
+    std::string guid;
+    EXPECT_NO_THROW(
+        guid = vex->place_order({.security = EP, .quantity = 1, .order_type = OrderType::MARKET}))
+        << c.name;
+    simulator->Sync();
+    const auto deals = gateway->deals();
+    ASSERT_EQ(deals.size(), 1u) << c.name;
+    EXPECT_EQ(deals[0].order_id, guid) << c.name;
+    ASSERT_FALSE(gateway->orders().empty()) << c.name;
+    EXPECT_EQ(gateway->orders().back().order_id, guid) << c.name;
+    EXPECT_EQ(gateway->orders().back().status, OrderStatus::FILLED) << c.name;
+    for (const auto& line : TakeOutput()) {
+      EXPECT_FALSE(line.text.ends_with("is not placed by algo")) << c.name << ": " << line.text;
+    }
+  }
+}
+
+// Fills that come with unusual events: the arrival of a placement that timed
+// out, the arrival of an order entered by hand, the acceptance of an order
+// whose arrival was never reported. Each becomes a deal after its order's
+// update.
+TEST_F(VexGateOrderTest, EveryFillBecomesADeal) {
+  simulator->SetQuirks({.fillOnArrival = true});
+  simulator->HoldAnswers("Order.Place");
+  vex->wait_timeout = 50ms;
+  EXPECT_THROW(vex->place_order({.security = EP, .quantity = 1, .order_type = OrderType::MARKET}),
+               std::runtime_error);
+  simulator->ReleaseAnswers("Order.Place");
+  simulator->PlaceManualOrder(
+      {.accountId = 101, .symbol = "EPZ4", .side = cel::osdSell, .quantity = 2});
+  simulator->PlaceManualOrder(
+      {.accountId = 101, .symbol = "EPZ4", .side = cel::osdBuy, .quantity = 3, .announced = false});
+  simulator->Sync();
+  std::vector<std::string> guids;
+  simulator->Act([&](cqgsim::Venue& venue) {
+    for (const auto& order : venue.orders->items()) guids.push_back(order->guid);
+  });
+  simulator->Sync();
+  ASSERT_EQ(guids.size(), 3u);
+  const auto deals = gateway->deals();
+  ASSERT_EQ(deals.size(), 3u);
+  const auto calls = gateway->calls();
+  for (std::size_t i = 0; i < guids.size(); ++i) {
+    EXPECT_EQ(deals[i].order_id, guids[i]);
+    // The order's update comes first, and says it is filled.
+    const auto deal = std::find_if(calls.begin(), calls.end(), [&](const auto& call) {
+      const auto* d = std::get_if<framework::DealUpdate>(&call.call);
+      return d != nullptr && d->order_id == guids[i];
+    });
+    const auto update = std::find_if(calls.begin(), deal, [&](const auto& call) {
+      const auto* u = std::get_if<framework::OrderUpdate>(&call.call);
+      return u != nullptr && u->order_id == guids[i] && u->status == OrderStatus::FILLED;
+    });
+    EXPECT_NE(update, deal) << guids[i];
+  }
+}
+
+// An event that gets an object or a property wrong is traced, and the rest
+// of it still done: the placement is handed over, the fill becomes a deal.
+TEST_F(VexGateOrderTest, AnOrderEventThatGetsSomethingWrongStillHandsOnItsFill) {
+  vex->wait_timeout = 2s;
+  for (const auto defect :
+       {cqgsim::OrderEventDefect::NullOrder, cqgsim::OrderEventDefect::FillWithoutOrder,
+        cqgsim::OrderEventDefect::EmptyStatus, cqgsim::OrderEventDefect::EmptyGuid,
+        cqgsim::OrderEventDefect::StatusOutsideTable}) {
+    const auto name = static_cast<int>(defect);
+    gateway->take_calls();
+    simulator->DefectNextOrderEvent(defect);  // the arrival
+    std::string guid;
+    EXPECT_NO_THROW(guid = vex->place_order(Limit(Direction::LONG, 4990))) << name;
+    simulator->DefectNextOrderEvent(defect);  // the fill
+    simulator->SetQuotes("EPZ4", {{cel::qtAsk, 4990.0, 1}});
+    simulator->Sync();
+    const auto deals = gateway->deals();
+    ASSERT_EQ(deals.size(), 1u) << name;
+    EXPECT_EQ(deals[0].order_id, guid) << name;
+    simulator->SetQuotes("EPZ4", {{cel::qtAsk, 5000.25, 1}});
+  }
 }
 
 TEST_F(VexGateOrderTest, CancellingReportsTheCancelledOrder) {

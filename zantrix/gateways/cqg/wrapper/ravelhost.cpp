@@ -102,6 +102,27 @@ void SinkInternal::OnDataError(std::shared_ptr<cel::Error> cqgError,
   eventCELStarted->set();
 }
 
+std::shared_ptr<cel::CQGCEL> ClientHold::client() const {
+  const std::lock_guard lock(mutex_);
+  return client_;
+}
+
+bool ClientHold::closed() const {
+  const std::lock_guard lock(mutex_);
+  return closed_;
+}
+
+void ClientHold::open(std::shared_ptr<cel::CQGCEL> client) {
+  const std::lock_guard lock(mutex_);
+  if (!closed_) client_ = std::move(client);
+}
+
+void ClientHold::close() {
+  const std::lock_guard lock(mutex_);
+  closed_ = true;
+  client_.reset();
+}
+
 Ravelhost::Ravelhost() : shutdownEvent(CreateEvent(nullptr, FALSE, FALSE, nullptr)) {
   // The early-bound description of the client library: its enumeration
   // members by name and its event interface. Checked on every construction
@@ -110,6 +131,7 @@ Ravelhost::Ravelhost() : shutdownEvent(CreateEvent(nullptr, FALSE, FALSE, nullpt
 }
 
 Ravelhost::~Ravelhost() {
+  clientHold_->close();
   if (!initCalled || shutDown) return;
   try {
     Shutdown();
@@ -130,6 +152,7 @@ std::shared_ptr<CELSinkBase> Ravelhost::initWithSinkType(
     Trace("CQGCEL is created!");
     Trace("Marshaled CQGCEL from stream");
     cqgCEL = Dispatch<cel::CQGCEL>(CoGetInterfaceAndReleaseStream(cqgCELStream, IID_IDispatch));
+    clientHold_->open(cqgCEL);
     Trace("CQGCEL is marshaled from stream!");
     apiConfigurationSet(customAPIConfiguration);
     startupCel();
@@ -229,8 +252,14 @@ void Ravelhost::startupCel() {
 }
 
 void Ravelhost::Shutdown() {
+  if (thread.joinable() && std::this_thread::get_id() == thread.get_id()) {
+    throw std::runtime_error(
+        "Shutdown can not run on the CQG worker thread: it would wait for its own end");
+  }
   if (shutDown) return;
   shutDown = true;
+  // Sinks asked for a request from now on find the environment closed.
+  clientHold_->close();
   Trace("CQGCEL is being shut down..");
   if (cqgCEL) {
     // The client is shut down while the pump still runs, so the call can be

@@ -25,6 +25,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -186,6 +187,27 @@ class SinkInternal : public CELSinkBase {
   Ravelhost* ravelhost = nullptr;
 };
 
+// What a sink keeps of its environment: the client as the caller's thread
+// sees it, while the environment runs. The environment closes it when it shuts
+// down (or is destroyed), so that a sink asked for a request afterwards finds
+// it closed instead of reaching a freed environment. Safe from any thread.
+class ClientHold {
+ public:
+  // The client; null before Init has obtained it and after Shutdown.
+  std::shared_ptr<cel::CQGCEL> client() const;
+  // Whether the environment has been shut down.
+  bool closed() const;
+
+ private:
+  friend class Ravelhost;
+  void open(std::shared_ptr<cel::CQGCEL> client);
+  void close();
+
+  mutable std::mutex mutex_;
+  std::shared_ptr<cel::CQGCEL> client_;
+  bool closed_ = false;
+};
+
 // A caller's configuration step: called on the caller's thread with the
 // client's API configuration, after the fixed values have been set.
 using CustomAPIConfiguration = std::function<void(std::shared_ptr<cel::APIConfiguration>)>;
@@ -210,8 +232,13 @@ class Ravelhost {
   // Shuts the client down, ends the message pump and joins the worker; returns
   // when the worker has ended. It always signals and joins the worker, also
   // when the client can no longer be called (the call's error is traced); a
-  // second Shutdown does nothing. Called from the thread that called Init.
+  // second Shutdown does nothing. Called from the thread that called Init;
+  // on the worker thread (from a handler) it is refused with a
+  // std::runtime_error, as the worker cannot wait for its own end.
   void Shutdown();
+
+  // What sinks keep of this environment (ClientHold).
+  const std::shared_ptr<ClientHold>& clientHold() const { return clientHold_; }
 
   // Marks that the client reported a data error; never undone.
   void SetError();
@@ -239,6 +266,7 @@ class Ravelhost {
   void rethrowWorkerFailure() const;
 
   std::jthread thread;
+  const std::shared_ptr<ClientHold> clientHold_ = std::make_shared<ClientHold>();
   std::shared_ptr<platform::com::IStream> cqgCELStream;
   // Written once by the worker before workerHasFailed is raised.
   std::exception_ptr workerError;

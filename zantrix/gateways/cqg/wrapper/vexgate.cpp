@@ -22,8 +22,11 @@ void detail::print_line(std::string line) {
 VexGate::VexGate() : worker_(std::this_thread::get_id()) {}
 
 void VexGate::Init(framework::BaseGateway& gateway) {
-  ravelhost = gateway.ravelhost;
-  this->gateway = &gateway;
+  if (gateway.ravelhost == nullptr) {
+    throw std::runtime_error("VexGate.Init: the gateway has no CQG environment (ravelhost)");
+  }
+  client_hold_.store(gateway.ravelhost->clientHold());
+  gateway_hold_.store(gateway.hold());
 }
 
 void VexGate::refuse_on_worker(std::string_view request) const {
@@ -34,24 +37,41 @@ void VexGate::refuse_on_worker(std::string_view request) const {
   }
 }
 
-cel::CQGCEL& VexGate::client() const {
-  const Ravelhost* host = ravelhost.load();
-  if (host == nullptr || !host->cqgCEL) {
+std::shared_ptr<cel::CQGCEL> VexGate::client() const {
+  const auto hold = client_hold_.load();
+  if (hold && hold->closed()) {
+    throw std::runtime_error(
+        "VexGate can not reach CQG: its client environment has been shut down");
+  }
+  auto found = hold ? hold->client() : nullptr;
+  if (!found) {
     throw std::runtime_error("VexGate has no CQG client: Init it with a started environment");
   }
-  return *host->cqgCEL;
+  return found;
 }
 
-framework::BaseGateway& VexGate::the_gateway() const {
-  framework::BaseGateway* target = gateway.load();
-  if (target == nullptr) throw std::runtime_error("VexGate has no gateway: call Init first");
-  return *target;
+VexGate::GatewayGuard VexGate::hold_gateway() const {
+  return GatewayGuard(gateway_hold_.load());
+}
+
+framework::BaseGateway& VexGate::the_gateway(const GatewayGuard& guard) {
+  if (guard.get() == nullptr) {
+    throw std::runtime_error(
+        "VexGate has no gateway: call Init first, and keep the gateway until the environment's "
+        "Shutdown");
+  }
+  return *guard.get();
+}
+
+std::optional<core::Security> VexGate::security_of(const std::string& cqg_symbol) const {
+  const auto guard = hold_gateway();
+  return the_gateway(guard).get_zx_security_from_cqg_symbol(cqg_symbol);
 }
 
 void VexGate::Logon(const std::string& user_name, const std::string& password) {
   refuse_on_worker("Logon");
   Trace("Connecting to GW");
-  client().GWLogon(user_name, password);
+  client()->GWLogon(user_name, password);
   Trace("Waiting for GW connection...");
   AssertMessage(eventGatewayIsUp.wait(wait_timeout), "GW connection timeout!");
 }
@@ -61,13 +81,13 @@ void VexGate::Logoff() {
   Trace("Logoff from GW");
   const auto account = require_account(selected_account_id());
   eventGatewayIsDown.clear();
-  client().GWLogoff();
+  client()->GWLogoff();
   AssertMessage(eventGatewayIsDown.wait(wait_timeout), "GW disconnection timeout!");
   Trace("Successfully logoff account " + account->GWAccountName());
 }
 
 std::shared_ptr<cel::Account> VexGate::get_account_from_gwaccountid(long GWAccountID) {
-  const auto accounts = client().Accounts();
+  const auto accounts = client()->Accounts();
   const long count = accounts->Count();
   for (long i = 0; i < count; ++i) {
     auto account = accounts->ItemByIndex(i);

@@ -19,10 +19,25 @@
 // fail at once with a std::runtime_error when called on the worker thread,
 // which could never deliver their answer. The bar cache, the balance, the
 // positions and the account id are guarded by locks of their own, taken only
-// around plain memory work; readers get copies. Placements are one at a time:
-// the GUID of the order being placed is known before it is sent, and only
-// that order's arrival releases place_order; any other order that arrives is
-// "not placed by algo".
+// around plain memory work; readers get copies.
+//
+// Lifetimes: VexGate keeps what Init gives it as holds that can be checked.
+// Once the environment has been shut down or destroyed, every request fails
+// with a std::runtime_error saying so; once the gateway object has been
+// destroyed (or retired), requests fail and handlers skip their event with a
+// traced error, and none touches the gateway. A null object handed over by
+// the client is traced as an error and its event skipped; a fill is handed on
+// whenever its event carries one, whatever else in the event is wrong.
+//
+// Orders: placements are one at a time. The identity the client guarantees
+// for an order is the GUID it reports once the order has been placed (the
+// order's GUID read after Place returns, the opGUID of its events, the key of
+// Orders); the GUID read before Place may differ. So place_order learns the
+// GUID after Place and takes the arrival (ctAdded) of that GUID as its own,
+// whether the arrival came during Place, before the GUID was learnt, or
+// after. Any other arrival is "not placed by algo". A placement that timed
+// out stays known: its late arrival is handed on as an update of that order,
+// with its fill, like any other event of it.
 //
 // Lines on standard output: Trace lines, and the plain lines
 // "DataConnectionStatus=<n>", "[2] OnTimedBarsAdded: <bar>",
@@ -40,6 +55,7 @@
 #include <string_view>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "zantrix/core/data.h"
@@ -48,6 +64,7 @@
 #include "zantrix/framework/base_gateway.h"
 #include "zantrix/framework/constants.h"
 #include "zantrix/framework/event.h"
+#include "zantrix/framework/gateway_hold.h"
 #include "zantrix/framework/order.h"
 #include "zantrix/framework/position.h"
 #include "zantrix/gateways/cqg/wrapper/ravelhost.h"
@@ -85,9 +102,9 @@ class VexGate : public CELSinkBase {
   // Made by the environment on its worker thread; remembers that thread.
   VexGate();
 
-  // Takes the gateway object and its environment (gateway.ravelhost); both
-  // must outlive the environment's Shutdown, as the handlers use them until
-  // then. Init may be called again to hand the events to another gateway.
+  // Takes the gateway object and its environment (gateway.ravelhost, which
+  // must be set) as holds (see Lifetimes). Init may be called again to hand
+  // the events to another gateway.
   void Init(framework::BaseGateway& gateway);
 
   // Connection.
@@ -104,18 +121,25 @@ class VexGate : public CELSinkBase {
   void unsubscribe_quote(const std::string& cqg_symbol);
   void subscribe_orderbook(const std::string& cqg_symbol);
   void unsubscribe_orderbook(const std::string& cqg_symbol);
-  // The subscribed instrument whose full name is the symbol or ends in
-  // ".<symbol>"; failing that, the first whose full name contains it; null.
+  // The subscribed instrument whose full name is the symbol; failing that,
+  // the one whose full name holds it as whole "."-separated pieces ("ESZ4"
+  // in "F.US.ESZ4", never in "F.US.MESZ4"); null when none does. A ValueError
+  // naming them when several contracts do.
   std::shared_ptr<cel::Instrument> get_instrument_from_cqg_symbol(const std::string& cqg_symbol);
   // The same search over the tick requests' symbols.
   std::shared_ptr<cel::Ticks> get_ticks_from_cqg_symbol(const std::string& cqg_symbol);
 
-  // Timed bars. `freq` is one of FREQ_ALLOWED; a security whose bars of one
-  // length are cached cannot be subscribed with the other (a ValueError)
-  // until unsubscribe_bar.
+  // Timed bars: one series per security. `freq` is one of FREQ_ALLOWED; the
+  // bar length is recorded when the subscription is made, whether or not its
+  // resolution comes in time, and a subscription of the other length for the
+  // same security is refused (a ValueError) until unsubscribe_bar. The cache
+  // of a security is filled only by the series of its latest request; events
+  // of any other series are ignored.
   void subscribe_bar(const std::string& cqg_symbol, long lookback_period,
                      const std::string& freq = "1Min");
-  // Errors are reported by framework::safe_call, not raised.
+  // Removes the series of the security's subscription (found by its symbol
+  // when the security has none) and its cache. Errors are reported by
+  // framework::safe_call, not raised.
   void unsubscribe_bar(const std::string& cqg_symbol);
   // The cached bars of the security after repair of invalid values (the
   // repair stays in the cache), oldest first; null when there are none. A
@@ -130,10 +154,16 @@ class VexGate : public CELSinkBase {
   std::string place_order(const framework::Order& order);
   void cancel_order(const std::string& orderid);
 
-  // Account, balance and positions.
+  // Account, balance and positions. The subscription switches account data
+  // off, which makes the client reload its accounts, and waits for the
+  // reload (eventAccountIsReady is cleared while it runs).
   void subscribe_account_and_positions(long GWAccountID);
+  // The account is looked up before account data is switched off (the client
+  // drops its accounts then); a missing one is the ValueError, raised after
+  // account data has been switched off.
   void unsubscribe_account_and_positions(long GWAccountID);
-  // Errors are printed as "<local date-time>: <error>", not raised.
+  // Errors are printed as "<local date-time>: <error>", not raised; the
+  // balance is then a new, empty record, unless no account was selected.
   void update_account_balance();
   // Errors are raised; the positions made before one are kept.
   void update_positions();
@@ -180,20 +210,56 @@ class VexGate : public CELSinkBase {
   framework::Event eventOrderbookDone;
   framework::Event eventBarDone;
 
-  // Set by Init; read by the handlers on the worker thread.
-  std::atomic<Ravelhost*> ravelhost{nullptr};
-  std::atomic<framework::BaseGateway*> gateway{nullptr};
-
   // Test seams: tests shorten these so that time-outs take milliseconds. Set
   // them before the requests they are meant for, on the requesting thread.
   std::chrono::duration<double> wait_timeout = TIMEOUT;
   std::chrono::duration<double> account_reload_pause = ACCOUNT_RELOAD_PAUSE;
 
  private:
+  using GatewayGuard = framework::GatewayHold<framework::BaseGateway>::Guard;
+
+  // One bar subscription: its length, the series of its latest request (null
+  // while that request is on its way and no series has resolved for it), and
+  // the cached bars.
+  struct BarSubscription {
+    std::string freq;
+    std::optional<std::string> series;
+    std::vector<core::Bar> bars;
+  };
+
+  // How an order event stands to the placement under way: the placed order
+  // itself, one that place_order will sort out once it knows its GUID, the
+  // late arrival of a placement that timed out, the arrival of an order
+  // placed elsewhere, or an event of an order already known.
+  enum class Standing { Placed, Undecided, Late, NotPlacedByAlgo, Known };
+
+  // An order event seen between Place and the GUID it gives.
+  struct SeenDuringPlacing {
+    std::string guid;
+    bool added;
+  };
+
   // Fails at once when called on the worker thread.
   void refuse_on_worker(std::string_view request) const;
-  cel::CQGCEL& client() const;
-  framework::BaseGateway& the_gateway() const;
+  // The client; a std::runtime_error when there is none or the environment
+  // has been shut down. The pointer keeps the proxy for the length of a call.
+  std::shared_ptr<cel::CQGCEL> client() const;
+  // The gateway for the life of the guard.
+  GatewayGuard hold_gateway() const;
+  // The guard's gateway; a std::runtime_error when it has none.
+  static framework::BaseGateway& the_gateway(const GatewayGuard& guard);
+  // One lookup of the gateway under a guard of its own.
+  std::optional<core::Security> security_of(const std::string& cqg_symbol) const;
+  Standing standing_of(const std::string& guid, bool added);
+  // The order part of an order event: the hand-over of an arrival and the
+  // order update. Returns the GUID the event reports, once known.
+  void handle_order_change(framework::BaseGateway& target, cel::eChangeType changeType,
+                           const std::shared_ptr<cel::Order>& cqgOrder, bool carries_fill,
+                           std::optional<std::string>& orderid);
+  // The bar subscription an event of `cqgTimedBars` feeds, claimed for it
+  // when its request is still on its way; null when it feeds none. Under
+  // bars_mutex_.
+  BarSubscription* subscription_fed_by(const core::Security& security, const std::string& series);
   // The selected account id, or the std::runtime_error of having none.
   long selected_account_id() const;
   // The account with this id, or a ValueError naming it.
@@ -205,10 +271,12 @@ class VexGate : public CELSinkBase {
 
   const std::thread::id worker_;
 
+  // Given by Init; read by requests and handlers on either thread.
+  std::atomic<std::shared_ptr<ClientHold>> client_hold_;
+  std::atomic<std::shared_ptr<framework::GatewayHold<framework::BaseGateway>>> gateway_hold_;
+
   mutable std::mutex bars_mutex_;
-  std::unordered_map<core::Security, std::vector<core::Bar>> subscribe_bars_data_;
-  // The bar length each cached security was subscribed with.
-  std::unordered_map<core::Security, std::string> bar_freqs_;
+  std::unordered_map<core::Security, BarSubscription> subscribe_bars_data_;
 
   mutable std::mutex records_mutex_;
   framework::AccountBalance account_balance_;
@@ -216,9 +284,15 @@ class VexGate : public CELSinkBase {
   std::optional<long> account_id_;
 
   mutable std::mutex order_mutex_;
+  // Between Place and the GUID it gives: arrivals wait in arrivals_ for
+  // place_order to tell its own from the others.
+  bool placing_ = false;
+  std::vector<SeenDuringPlacing> arrivals_;
   // The GUID of the order being placed, until its arrival takes it.
   std::optional<std::string> pending_guid_;
   std::optional<std::string> order_id_;
+  // Placements that timed out: their arrival is late, not foreign.
+  std::unordered_set<std::string> late_placements_;
 };
 
 }  // namespace zantrix::gateways::cqg

@@ -20,9 +20,12 @@ namespace zantrix::gateways::cqg {
 
 void VexGate::subscribe_account_and_positions(long GWAccountID) {
   refuse_on_worker("subscribe_account_and_positions");
-  client().put_AccountSubscriptionLevel(cel::aslNone);
+  client()->put_AccountSubscriptionLevel(cel::aslNone);
+  // The client drops its accounts now and reloads them once account data is
+  // on again: the accounts are ready only when that reload is reported.
+  eventAccountIsReady.clear();
   std::this_thread::sleep_for(account_reload_pause);
-  client().put_AccountSubscriptionLevel(cel::aslAccountUpdatesAndOrders);
+  client()->put_AccountSubscriptionLevel(cel::aslAccountUpdatesAndOrders);
   Trace("Waiting for accounts coming...");
   AssertMessage(eventAccountIsReady.wait(wait_timeout), "Accounts coming timeout!");
   Trace("Select account " + std::to_string(GWAccountID) + ", subscribe to open positions.");
@@ -38,24 +41,30 @@ void VexGate::subscribe_account_and_positions(long GWAccountID) {
 }
 
 void VexGate::unsubscribe_account_and_positions(long GWAccountID) {
-  client().put_AccountSubscriptionLevel(cel::aslNone);
-  const auto account = require_account(GWAccountID);
+  // Looked up while the client still lists its accounts.
+  const auto account = get_account_from_gwaccountid(GWAccountID);
+  client()->put_AccountSubscriptionLevel(cel::aslNone);
+  if (!account) {
+    throw framework::ValueError("GWAccountID " + std::to_string(GWAccountID) +
+                                " can not be found!");
+  }
   account->put_AutoSubscribeInstruments(false);
   account->put_PositionSubcriptionLevel(cel::pslNoPositions);
   Trace("Unsubscribe account " + std::to_string(GWAccountID) + ".");
 }
 
-// An error is printed with the local time and not passed on. An account that
-// cannot be found leaves the previous balance; an error while the summary is
-// read leaves an empty one.
+// An error is printed with the local time and not passed on. Without a
+// selected account the previous balance stays; any later error (an account
+// that cannot be found included) leaves a new, empty one.
 void VexGate::update_account_balance() {
   refuse_on_worker("update_account_balance");
   const std::lock_guard guard(lock);
-  bool found = false;
+  bool selected = false;
   try {
-    const auto account = require_account(selected_account_id());
-    found = true;
-    const auto summary = account->Summary();
+    const long id = selected_account_id();
+    selected = true;
+    const auto account = require_account(id);
+    const auto summary = detail::require(account->Summary(), "account summary");
     const double cash = summary->Balance(0);
     const double collaterals = summary->Collaterals(1);
     const double available_cash = cash - collaterals;
@@ -74,7 +83,7 @@ void VexGate::update_account_balance() {
     balance.unrealized_pnl = unrealized_pnl;
     publish_balance(std::move(balance));
   } catch (const std::exception& error) {
-    if (found) publish_balance({});
+    if (selected) publish_balance({});
     detail::print_line(framework::format_datetime(framework::local_now()) + ": " + error.what());
   }
 }
@@ -87,15 +96,14 @@ void VexGate::update_positions() {
   try {
     const auto account = require_account(selected_account_id());
     const auto open_positions = account->Positions();
-    const long num_pos = open_positions->Count();
+    const long num_pos = detail::require(open_positions, "position collection")->Count();
     for (long index = 0; index < num_pos; ++index) {
       const auto position = open_positions->ItemByIndex(index);
       if (!position) continue;
       const long quantity = position->Quantity();
       if (quantity == 0) continue;
       const std::string instrument_name = position->InstrumentName();
-      const auto security = the_gateway().get_zx_security_from_cqg_symbol(
-          std::string(detail::last_piece(instrument_name)));
+      const auto security = security_of(std::string(detail::last_piece(instrument_name)));
       if (!security) continue;
       const auto side = position->Side();
       framework::Direction direction;
@@ -145,12 +153,14 @@ void VexGate::OnAccountChanged(cel::eAccountChangeType change,
                                std::shared_ptr<cel::Position> cqgPosition) {
   if (change == cel::actPositionAdded || change == cel::actPositionChanged) {
     const std::string what = change == cel::actPositionAdded ? "added" : "changed";
-    Trace("OnAccountChanged - open position is " + what + " for " + cqgAccount->GWAccountName() +
-          " account - instrument: " + cqgPosition->InstrumentName() +
-          " average price: " + framework::format_number(cqgPosition->AveragePrice()) +
-          " quantity: " + std::to_string(cqgPosition->Quantity()) +
-          " OTE: " + framework::format_number(cqgPosition->OTE()) +
-          " PL: " + framework::format_number(cqgPosition->ProfitLoss()));
+    const auto account = detail::require(cqgAccount, "account");
+    const auto position = detail::require(cqgPosition, "position");
+    Trace("OnAccountChanged - open position is " + what + " for " + account->GWAccountName() +
+          " account - instrument: " + position->InstrumentName() +
+          " average price: " + framework::format_number(position->AveragePrice()) +
+          " quantity: " + std::to_string(position->Quantity()) +
+          " OTE: " + framework::format_number(position->OTE()) +
+          " PL: " + framework::format_number(position->ProfitLoss()));
   } else if (change == cel::actAccountsReloaded) {
     Trace("OnAccountChanged - Accounts are ready!");
     eventAccountIsReady.set();

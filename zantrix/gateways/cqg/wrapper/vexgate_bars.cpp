@@ -42,20 +42,18 @@ void VexGate::subscribe_bar(const std::string& cqg_symbol, long lookback_period,
                                 std::string(FREQ_ALLOWED[0]) + "', '" +
                                 std::string(FREQ_ALLOWED[1]) + "') are allowed.");
   }
-  const auto security = the_gateway().get_zx_security_from_cqg_symbol(cqg_symbol);
+  const auto security = security_of(cqg_symbol);
   if (security) {
     const std::lock_guard guard(bars_mutex_);
-    const auto cached = subscribe_bars_data_.find(*security);
-    const auto length = bar_freqs_.find(*security);
-    if (cached != subscribe_bars_data_.end() && !cached->second.empty() &&
-        length != bar_freqs_.end() && length->second != freq) {
+    const auto subscribed = subscribe_bars_data_.find(*security);
+    if (subscribed != subscribe_bars_data_.end() && subscribed->second.freq != freq) {
       throw framework::ValueError("Parameter freq=" + freq + " does not match the " +
-                                  length->second + " bars cached for " + cqg_symbol +
+                                  subscribed->second.freq + " bars subscribed for " + cqg_symbol +
                                   "; unsubscribe_bar first.");
     }
   }
   Trace("Create " + freq + " timed bars request for " + cqg_symbol);
-  const auto request = client().CreateTimedBarsRequest();
+  const auto request = client()->CreateTimedBarsRequest();
   request->put_Symbol(cqg_symbol);
   request->put_RangeStart(0);
   request->put_RangeEnd(-lookback_period - 1);
@@ -70,14 +68,27 @@ void VexGate::subscribe_bar(const std::string& cqg_symbol, long lookback_period,
   request->put_IncludeOutput(cel::tbrCommodityVolume, true);
   request->put_SessionsFilter("all");
   if (security) {
+    // Recorded before the request, so that its resolution finds the
+    // subscription even when it comes during the call; a list already cached
+    // stays until the new series replaces it.
     const std::lock_guard guard(bars_mutex_);
-    const auto cached = subscribe_bars_data_.find(*security);
-    if (cached == subscribe_bars_data_.end() || cached->second.empty()) {
-      bar_freqs_.insert_or_assign(*security, freq);
-    }
+    auto& subscription = subscribe_bars_data_[*security];
+    subscription.freq = freq;
+    subscription.series.reset();
   }
   eventBarDone.clear();
-  client().RequestTimedBars(request);
+  const auto series = client()->RequestTimedBars(request);
+  if (security && series) {
+    const std::string id = series->Id();
+    const std::lock_guard guard(bars_mutex_);
+    const auto subscribed = subscribe_bars_data_.find(*security);
+    if (subscribed != subscribe_bars_data_.end() && subscribed->second.series != id) {
+      // Whatever resolved while the request was on its way came from
+      // another series.
+      if (subscribed->second.series) subscribed->second.bars.clear();
+      subscribed->second.series = id;
+    }
+  }
   Trace("Waiting for eventBarDone in subscribe_bar(" + cqg_symbol + ")...");
   eventBarDone.wait(wait_timeout);
   Trace("eventBarDone is done.");
@@ -90,94 +101,112 @@ void VexGate::unsubscribe_bar(const std::string& cqg_symbol) {
 }
 
 void VexGate::remove_bar_subscription(const std::string& cqg_symbol) {
-  const auto timedbars = get_timedbars_from_cqg_symbol(cqg_symbol);
-  if (!timedbars) return;
-  client().RemoveTimedBars(timedbars);
-  const auto security = the_gateway().get_zx_security_from_cqg_symbol(cqg_symbol);
-  eventBarDone.clear();
+  const auto security = security_of(cqg_symbol);
+  std::optional<std::string> series;
   if (security) {
     const std::lock_guard guard(bars_mutex_);
-    subscribe_bars_data_.erase(*security);
-    bar_freqs_.erase(*security);
+    const auto subscribed = subscribe_bars_data_.find(*security);
+    if (subscribed != subscribe_bars_data_.end()) series = subscribed->second.series;
   }
-  Trace("Successfully unsubscribe timedbar for " + cqg_symbol);
+  std::shared_ptr<cel::TimedBars> timedbars;
+  if (series) {
+    const auto all = client()->AllTimedBars();
+    const long count = all->Count();
+    for (long i = 0; i < count && !timedbars; ++i) {
+      auto item = all->ItemByIndex(i);
+      if (item && item->Id() == *series) timedbars = std::move(item);
+    }
+  } else {
+    timedbars = get_timedbars_from_cqg_symbol(cqg_symbol);
+  }
+  if (timedbars) client()->RemoveTimedBars(timedbars);
+  eventBarDone.clear();
+  bool removed = false;
+  if (security) {
+    const std::lock_guard guard(bars_mutex_);
+    removed = subscribe_bars_data_.erase(*security) > 0;
+  }
+  if (timedbars || removed) Trace("Successfully unsubscribe timedbar for " + cqg_symbol);
 }
 
 std::shared_ptr<cel::TimedBars> VexGate::get_timedbars_from_cqg_symbol(
     const std::string& cqg_symbol) {
-  const auto all = client().AllTimedBars();
+  const auto all = client()->AllTimedBars();
   return detail::find_by_symbol(
       all->Count(), cqg_symbol, [&](long i) { return all->ItemByIndex(i); },
-      [](cel::TimedBars& bars) { return bars.Request()->Symbol(); });
+      [](cel::TimedBars& bars) {
+        return detail::require(bars.Request(), "bar request")->Symbol();
+      });
 }
 
 core::Bar VexGate::make_bar(const std::shared_ptr<cel::TimedBar>& bar,
                             const core::Security& security) {
-  return core::Bar{.datetime = detail::whole_seconds(bar->Timestamp()),
+  const auto item = detail::require(bar, "bar");
+  return core::Bar{.datetime = detail::whole_seconds(item->Timestamp()),
                    .security = security,
-                   .open = bar->Open(),
-                   .high = bar->High(),
-                   .low = bar->Low(),
-                   .close = bar->Close(),
-                   .volume = bar->ActualVolume()};
+                   .open = item->Open(),
+                   .high = item->High(),
+                   .low = item->Low(),
+                   .close = item->Close(),
+                   .volume = item->ActualVolume()};
 }
 
+VexGate::BarSubscription* VexGate::subscription_fed_by(const core::Security& security,
+                                                       const std::string& series) {
+  const auto subscribed = subscribe_bars_data_.find(security);
+  if (subscribed == subscribe_bars_data_.end()) return nullptr;
+  auto& subscription = subscribed->second;
+  if (!subscription.series) subscription.series = series;
+  return subscription.series == series ? &subscription : nullptr;
+}
+
+// The initial load. Whatever happens, the waiting subscribe_bar is released.
 void VexGate::OnTimedBarsResolved(std::shared_ptr<cel::TimedBars> cqgTimedBars,
                                   std::shared_ptr<cel::Error> cqgError) {
-  if (cqgError) {
-    eventBarDone.set();
-    return;
-  }
-  const long count = cqgTimedBars->Count();
-  if (count == 0) {
-    eventBarDone.set();
-    return;
-  }
-  const auto security =
-      the_gateway().get_zx_security_from_cqg_symbol(cqgTimedBars->Request()->Symbol());
-  if (!security) {
-    eventBarDone.set();
-    return;
-  }
+  const detail::SetOnExit release(eventBarDone);
+  if (cqgError) return;
+  const auto timedbars = detail::require(cqgTimedBars, "timed-bars object");
+  const long count = timedbars->Count();
+  if (count == 0) return;
+  const auto security = security_of(detail::require(timedbars->Request(), "bar request")->Symbol());
+  if (!security) return;
+  const std::string series = timedbars->Id();
   {
     const std::lock_guard guard(bars_mutex_);
-    const auto cached = subscribe_bars_data_.find(*security);
-    if (cached != subscribe_bars_data_.end() && !cached->second.empty()) {
-      eventBarDone.set();
-      return;
-    }
+    const auto* subscription = subscription_fed_by(*security, series);
+    if (!subscription || !subscription->bars.empty()) return;
   }
   // The bar at the highest index is still forming: it stays out.
   std::vector<core::Bar> bars;
   bars.reserve(static_cast<std::size_t>(count - 1));
-  for (long i = 0; i < count - 1; ++i) bars.push_back(make_bar(cqgTimedBars->Item(i), *security));
-  {
-    const std::lock_guard guard(bars_mutex_);
-    subscribe_bars_data_.insert_or_assign(*security, std::move(bars));
+  for (long i = 0; i < count - 1; ++i) bars.push_back(make_bar(timedbars->Item(i), *security));
+  const std::lock_guard guard(bars_mutex_);
+  if (auto* subscription = subscription_fed_by(*security, series)) {
+    if (subscription->bars.empty()) subscription->bars = std::move(bars);
   }
-  eventBarDone.set();
 }
 
 // A new bar has started, so the one before it (at Count - 2) has completed.
 // It joins the cache only when it is later than the newest cached bar, which
 // absorbs repeated notifications of the same bar.
 void VexGate::OnTimedBarsAdded(std::shared_ptr<cel::TimedBars> cqgTimedBars) {
-  const long count = cqgTimedBars->Count();
+  const auto timedbars = detail::require(cqgTimedBars, "timed-bars object");
+  const long count = timedbars->Count();
   if (count < 2) return;
-  const auto security =
-      the_gateway().get_zx_security_from_cqg_symbol(cqgTimedBars->Request()->Symbol());
+  const auto security = security_of(detail::require(timedbars->Request(), "bar request")->Symbol());
   if (!security) return;
+  const std::string series = timedbars->Id();
   {
     const std::lock_guard guard(bars_mutex_);
-    if (!subscribe_bars_data_.contains(*security))
-      throw framework::KeyError(core::to_string(*security));
+    const auto subscribed = subscribe_bars_data_.find(*security);
+    if (subscribed == subscribe_bars_data_.end() || subscribed->second.series != series) return;
   }
-  core::Bar bar = make_bar(cqgTimedBars->Item(count - 2), *security);
+  core::Bar bar = make_bar(timedbars->Item(count - 2), *security);
   {
     const std::lock_guard guard(bars_mutex_);
-    const auto cached = subscribe_bars_data_.find(*security);
-    if (cached == subscribe_bars_data_.end()) return;
-    auto& bars = cached->second;
+    const auto subscribed = subscribe_bars_data_.find(*security);
+    if (subscribed == subscribe_bars_data_.end() || subscribed->second.series != series) return;
+    auto& bars = subscribed->second.bars;
     if (!bars.empty() && bar.datetime <= bars.back().datetime) return;
     if (!bars.empty()) bars.erase(bars.begin());
     bars.push_back(bar);
@@ -200,8 +229,8 @@ std::optional<std::vector<core::Bar>> VexGate::get_subscribe_bars_data(
     const core::Security& security) {
   const std::lock_guard guard(bars_mutex_);
   const auto cached = subscribe_bars_data_.find(security);
-  if (cached == subscribe_bars_data_.end() || cached->second.empty()) return std::nullopt;
-  auto& bars = cached->second;
+  if (cached == subscribe_bars_data_.end() || cached->second.bars.empty()) return std::nullopt;
+  auto& bars = cached->second.bars;
   for (std::size_t i = 1; i < bars.size(); ++i) repair_from(bars[i], bars[i - 1]);
   for (std::size_t i = bars.size() - 1; i-- > 0;) repair_from(bars[i], bars[i + 1]);
   const core::Bar& latest = bars.back();
@@ -213,8 +242,9 @@ std::optional<std::vector<core::Bar>> VexGate::get_subscribe_bars_data(
   return bars;
 }
 
-void VexGate::dumpBar(const std::shared_ptr<cel::TimedBar>& bar, long index) {
+void VexGate::dumpBar(const std::shared_ptr<cel::TimedBar>& cqgBar, long index) {
   using framework::format_number;
+  const auto bar = detail::require(cqgBar, "bar");
   Trace("Bar index: " + std::to_string(index) + " Timestamp " +
         framework::format_datetime(bar->Timestamp()) + " Open " + format_number(bar->Open()) +
         " High " + format_number(bar->High()) + " Low " + format_number(bar->Low()) + " Close " +

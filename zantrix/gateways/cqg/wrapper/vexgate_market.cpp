@@ -94,7 +94,7 @@ std::string_view TickType2String(cel::eTickPriceType tickType) {
 void VexGate::subscribe_quote(const std::string& cqg_symbol) {
   refuse_on_worker("subscribe_quote");
   eventQuoteDone.clear();
-  client().NewInstrument(cqg_symbol);
+  client()->NewInstrument(cqg_symbol);
   Trace("Waiting for eventQuoteDone in subscribe_quote(" + cqg_symbol + ")...");
   eventQuoteDone.wait(wait_timeout);
   Trace("eventQuoteDone is done.");
@@ -103,14 +103,14 @@ void VexGate::subscribe_quote(const std::string& cqg_symbol) {
 void VexGate::unsubscribe_quote(const std::string& cqg_symbol) {
   const auto instrument = get_instrument_from_cqg_symbol(cqg_symbol);
   if (!instrument) return;
-  client().RemoveInstrument(instrument);
+  client()->RemoveInstrument(instrument);
   eventQuoteDone.clear();
   Trace("Successfully unsubscribe quote for " + cqg_symbol);
 }
 
 void VexGate::subscribe_orderbook(const std::string& cqg_symbol) {
   refuse_on_worker("subscribe_orderbook");
-  const auto request = client().CreateTicksRequest();
+  const auto request = client()->CreateTicksRequest();
   request->put_Symbol(cqg_symbol);
   request->put_Type(cel::trtCurrentNotify);
   request->put_TickFilter(cel::tfAll);
@@ -118,7 +118,7 @@ void VexGate::subscribe_orderbook(const std::string& cqg_symbol) {
   request->put_Limit(10);
   Trace("Limit: " + std::to_string(request->Limit()));
   eventOrderbookDone.clear();
-  client().RequestTicks(request);
+  client()->RequestTicks(request);
   Trace("Waiting for eventOrderbookDone in subscribe_orderbook(" + cqg_symbol + ")...");
   eventOrderbookDone.wait(wait_timeout);
   Trace("eventOrderbookDone is done.");
@@ -127,21 +127,21 @@ void VexGate::subscribe_orderbook(const std::string& cqg_symbol) {
 void VexGate::unsubscribe_orderbook(const std::string& cqg_symbol) {
   const auto ticks = get_ticks_from_cqg_symbol(cqg_symbol);
   if (!ticks) return;
-  client().RemoveTicks(ticks);
+  client()->RemoveTicks(ticks);
   eventOrderbookDone.clear();
   Trace("Successfully unsubscribe orderbook for " + cqg_symbol);
 }
 
 std::shared_ptr<cel::Instrument> VexGate::get_instrument_from_cqg_symbol(
     const std::string& cqg_symbol) {
-  const auto instruments = client().Instruments();
+  const auto instruments = client()->Instruments();
   return detail::find_by_symbol(
       instruments->Count(), cqg_symbol, [&](long i) { return instruments->ItemByIndex(i); },
       [](cel::Instrument& instrument) { return instrument.FullName(); });
 }
 
 std::shared_ptr<cel::Ticks> VexGate::get_ticks_from_cqg_symbol(const std::string& cqg_symbol) {
-  const auto all = client().AllTicks();
+  const auto all = client()->AllTicks();
   return detail::find_by_symbol(
       all->Count(), cqg_symbol, [&](long i) { return all->ItemByIndex(i); },
       [](cel::Ticks& ticks) { return ticks.Request()->Symbol(); });
@@ -160,16 +160,18 @@ void VexGate::OnInstrumentResolved(const std::string& /*symbol*/,
 void VexGate::OnInstrumentChanged(std::shared_ptr<cel::Instrument> cqgInstrument,
                                   std::shared_ptr<cel::Quotes> cqgQuotes,
                                   cel::Object /*cqgInstrumentProperties*/) {
-  auto& target = the_gateway();
+  const auto guard = hold_gateway();
+  auto& target = the_gateway(guard);
+  const auto instrument = detail::require(cqgInstrument, "instrument");
   // Every quote of the notification belongs to the one instrument: its
   // security is looked up once, at the first valid quote.
   std::optional<std::optional<core::Security>> mapped;
-  const long count = cqgQuotes->Count();
+  const long count = detail::require(cqgQuotes, "quotes collection")->Count();
   for (long i = 0; i < count; ++i) {
     const auto quote = cqgQuotes->ItemByIndex(i);
     if (!quote || !quote->IsValid()) continue;
     if (!mapped) {
-      const std::string full_name = cqgInstrument->FullName();
+      const std::string full_name = instrument->FullName();
       mapped = target.get_zx_security_from_cqg_symbol(std::string(detail::last_piece(full_name)));
     }
     if (!*mapped) return;
@@ -206,12 +208,16 @@ void VexGate::OnTicksResolved(std::shared_ptr<cel::Ticks> /*cqgTicks*/,
 // bid and ask ticks set level 1 of their side. The copy is handed on once
 // both sides have a price and a volume.
 void VexGate::OnTicksAdded(std::shared_ptr<cel::Ticks> cqgTicks, long addedTicksCount) {
-  auto& target = the_gateway();
-  const long count = cqgTicks->Count();
-  const auto security = target.get_zx_security_from_cqg_symbol(cqgTicks->Request()->Symbol());
+  const auto guard = hold_gateway();
+  auto& target = the_gateway(guard);
+  const auto ticks = detail::require(cqgTicks, "ticks object");
+  const long count = ticks->Count();
+  const auto security = target.get_zx_security_from_cqg_symbol(
+      detail::require(ticks->Request(), "tick request")->Symbol());
   if (!security) return;
   for (long i = std::max(0L, count - addedTicksCount); i < count; ++i) {
-    const auto tick = cqgTicks->Item(i);
+    const auto tick = ticks->Item(i);
+    if (!tick) continue;
     const auto stored = target.cqg_orderbooks.at(*security);
     core::OrderBook record = stored ? *stored
                                     : core::OrderBook{.security = *security,

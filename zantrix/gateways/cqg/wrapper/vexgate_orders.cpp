@@ -1,12 +1,19 @@
 // VexGate: placing and cancelling orders, and the order events that become
 // the gateway's order updates and deals.
 //
-// The hand-over: place_order learns the new order's GUID from the client
-// before it sends the order, keeps it as the pending GUID, and waits; the
-// arrival (ctAdded) of that order, and of no other, moves the GUID into the
-// slot order_id_ and then sets eventOrderPlaced. Any other arrival (an order
-// entered by hand, or one whose placement already timed out) is "not placed
-// by algo". Both sides take order_mutex_ only around the slot.
+// The hand-over: from Place until place_order has learnt the GUID Place gave
+// the order, arrivals (ctAdded) are kept undecided; place_order then takes
+// the one of its GUID, if it has come, and reports the others as "not placed
+// by algo". Otherwise the GUID is pending, and its arrival moves it into the
+// slot order_id_ and then sets eventOrderPlaced. A placement that times out
+// is remembered, so that its late arrival is handed on as that order's
+// update. Both sides take order_mutex_ only around this bookkeeping.
+//
+// An event hands on an order update for every change and removal, and for
+// an arrival that carries a fill or that comes after its placement timed
+// out; then, when it carries a normal fill, the deal. The two parts stand
+// apart: an order part that fails (a property empty, a status outside the
+// table) is traced, and the fill is still handed on.
 #include <cmath>
 #include <exception>
 #include <string>
@@ -29,8 +36,11 @@ cel::Variant property_value(cel::OrderProperties& properties, cel::eOrderPropert
 }
 
 template <class T>
-const T& value_as(const cel::Variant& value, std::string_view name) {
+T value_as(const cel::Variant& value, std::string_view name) {
   if (const auto* typed = std::get_if<T>(&value)) return *typed;
+  if (std::holds_alternative<std::monostate>(value)) {
+    throw framework::ValueError(std::string(name) + " holds no value");
+  }
   throw framework::TypeError(std::string(name) + " has a value of an unexpected kind");
 }
 
@@ -95,7 +105,10 @@ framework::OrderStatus convert_orderstatus_cqg2zx(cel::eOrderStatus status) {
 
 std::string VexGate::place_order(const framework::Order& order) {
   refuse_on_worker("place_order");
-  const std::string cqg_symbol = the_gateway().get_cqg_symbol_from_zx_security(order.security);
+  const std::string cqg_symbol = [&] {
+    const auto guard = hold_gateway();
+    return the_gateway(guard).get_cqg_symbol_from_zx_security(order.security);
+  }();
   const auto instrument = get_instrument_from_cqg_symbol(cqg_symbol);
   if (!instrument) {
     throw framework::ValueError("cqg_symbol " + cqg_symbol + " has not been subscribed.");
@@ -132,35 +145,63 @@ std::string VexGate::place_order(const framework::Order& order) {
   }
   const auto account = require_account(selected_account_id());
 
-  const auto placed = client().CreateOrder(type, instrument, account, std::lround(order.quantity),
-                                           side, limit_price, stop_price);
+  const auto placed = client()->CreateOrder(type, instrument, account, std::lround(order.quantity),
+                                            side, limit_price, stop_price);
   placed->put_Manual(false);
-  // Asked before the lock is taken: the worker, which serves the call, takes
-  // the lock in OnOrderChanged.
-  std::string guid = placed->GUID();
   {
     const std::lock_guard guard(order_mutex_);
-    pending_guid_ = std::move(guid);
+    placing_ = true;
+    arrivals_.clear();
+    pending_guid_.reset();
     order_id_.reset();
   }
   eventOrderPlaced.clear();
   bool arrived = false;
   std::exception_ptr failure;
+  std::vector<std::string> foreign;
   try {
     placed->Place();
+    // The GUID the client knows the order by from now on.
+    const std::string guid = placed->GUID();
+    bool here = false;
+    {
+      const std::lock_guard guard(order_mutex_);
+      placing_ = false;
+      for (auto& seen : std::exchange(arrivals_, {})) {
+        if (seen.guid == guid) {
+          here = true;
+        } else if (seen.added) {
+          foreign.push_back(std::move(seen.guid));
+        }
+      }
+      if (here) {
+        order_id_ = guid;
+      } else {
+        pending_guid_ = guid;
+      }
+    }
+    if (here) eventOrderPlaced.set();
+    for (const auto& other : foreign) {
+      detail::print_line("orderid " + other + " is not placed by algo");
+    }
     arrived = eventOrderPlaced.wait(wait_timeout);
   } catch (...) {
     failure = std::current_exception();
   }
-  // From here on the order's arrival, if it is still to come, is not ours.
+  // From here on the order's arrival, if it is still to come, is late.
   std::optional<std::string> orderid;
   {
     const std::lock_guard guard(order_mutex_);
-    pending_guid_.reset();
+    placing_ = false;
     orderid = std::exchange(order_id_, std::nullopt);
+    if (!orderid && pending_guid_) late_placements_.insert(*pending_guid_);
+    for (auto& seen : std::exchange(arrivals_, {})) {
+      if (seen.added) late_placements_.insert(std::move(seen.guid));
+    }
+    pending_guid_.reset();
   }
   if (failure) std::rethrow_exception(failure);
-  AssertMessage(arrived, "Order placing timeout!\n" + framework::to_string(order) + " ");
+  AssertMessage(arrived || orderid, "Order placing timeout!\n" + framework::to_string(order) + " ");
   if (!orderid) {
     throw framework::ValueError("Order id can not be obtained!\n" + framework::to_string(order));
   }
@@ -168,7 +209,7 @@ std::string VexGate::place_order(const framework::Order& order) {
 }
 
 void VexGate::cancel_order(const std::string& orderid) {
-  const auto order = client().Orders()->ItemByGuid(orderid);
+  const auto order = client()->Orders()->ItemByGuid(orderid);
   if (!order) throw framework::ValueError("Order " + orderid + " can not be found!");
   order->Cancel();
 }
@@ -178,62 +219,101 @@ std::optional<std::string> VexGate::order_id() const {
   return order_id_;
 }
 
-void VexGate::OnOrderChanged(cel::eChangeType changeType, std::shared_ptr<cel::Order> cqgOrder,
-                             std::shared_ptr<cel::OrderProperties> /*oldProperties*/,
-                             std::shared_ptr<cel::Fill> cqgFill,
-                             std::shared_ptr<cel::Error> cqgError) {
-  if (cqgError) return;
-  const auto properties = cqgOrder->Properties();
-  const auto gw_status = property_value(*properties, cel::opGWStatus, "opGWStatus");
+VexGate::Standing VexGate::standing_of(const std::string& guid, bool added) {
+  const std::lock_guard guard(order_mutex_);
+  if (pending_guid_ == guid) {
+    pending_guid_.reset();
+    order_id_ = guid;
+    return Standing::Placed;
+  }
+  if (placing_) {
+    arrivals_.push_back({guid, added});
+    return Standing::Undecided;
+  }
+  if (late_placements_.erase(guid) > 0) return added ? Standing::Late : Standing::Known;
+  return added ? Standing::NotPlacedByAlgo : Standing::Known;
+}
+
+void VexGate::handle_order_change(framework::BaseGateway& target, cel::eChangeType changeType,
+                                  const std::shared_ptr<cel::Order>& cqgOrder, bool carries_fill,
+                                  std::optional<std::string>& orderid) {
+  const auto order = detail::require(cqgOrder, "order");
+  const auto properties = detail::require(order->Properties(), "order property collection");
+  // The order's own GUID stands in for an opGUID that holds no text.
   const auto guid = property_value(*properties, cel::opGUID, "opGUID");
+  const auto* text = std::get_if<std::string>(&guid);
+  orderid = text != nullptr && !text->empty() ? *text : order->GUID();
+  if (orderid->empty()) throw framework::ValueError("opGUID holds no value");
+
+  const bool added = changeType == cel::ctAdded;
+  if (!added && changeType != cel::ctChanged && changeType != cel::ctRemoved) return;
+  // Any event of the order being placed hands it over, in case its arrival
+  // was lost; only an arrival can be "not placed by algo".
+  bool update = !added || carries_fill;
+  switch (standing_of(*orderid, added)) {
+    case Standing::Placed:
+      eventOrderPlaced.set();
+      break;
+    case Standing::Late:
+      Trace("orderid " + *orderid + " arrived after its placement timed out");
+      update = true;
+      break;
+    case Standing::NotPlacedByAlgo:
+      detail::print_line("orderid " + *orderid + " is not placed by algo");
+      break;
+    case Standing::Undecided:
+    case Standing::Known:
+      break;
+  }
+  if (!update) return;
+
+  const auto gw_status = property_value(*properties, cel::opGWStatus, "opGWStatus");
   const auto server_time =
       property_value(*properties, cel::opEventServerTimestamp, "opEventServerTimestamp");
   const auto average_fill_price =
       property_value(*properties, cel::opAverageFillPrice, "opAverageFillPrice");
   const auto filled_quantity =
       property_value(*properties, cel::opFilledQuantity, "opFilledQuantity");
-  const framework::DateTime updated_time =
-      detail::whole_seconds(value_as<framework::DateTime>(server_time, "opEventServerTimestamp"));
-
   const auto status = convert_orderstatus_cqg2zx(
       static_cast<cel::eOrderStatus>(value_as<long>(gw_status, "opGWStatus")));
-  const std::string& orderid = value_as<std::string>(guid, "opGUID");
+  target.process_order({.order_id = *orderid,
+                        .updated_time = detail::whole_seconds(
+                            value_as<framework::DateTime>(server_time, "opEventServerTimestamp")),
+                        .filled_avg_price = number_of(average_fill_price, "opAverageFillPrice"),
+                        .filled_quantity = number_of(filled_quantity, "opFilledQuantity"),
+                        .status = status});
+}
 
-  switch (changeType) {
-    case cel::ctAdded: {
-      bool ours = false;
-      {
-        const std::lock_guard guard(order_mutex_);
-        if (pending_guid_ == orderid) {
-          pending_guid_.reset();
-          order_id_ = orderid;
-          ours = true;
-        }
-      }
-      if (!ours) {
-        detail::print_line("orderid " + orderid + " is not placed by algo");
-        return;
-      }
-      eventOrderPlaced.set();
-      break;
-    }
-    case cel::ctChanged:
-    case cel::ctRemoved:
-      the_gateway().process_order(
-          {.order_id = orderid,
-           .updated_time = updated_time,
-           .filled_avg_price = number_of(average_fill_price, "opAverageFillPrice"),
-           .filled_quantity = number_of(filled_quantity, "opFilledQuantity"),
-           .status = status});
-      break;
+void VexGate::OnOrderChanged(cel::eChangeType changeType, std::shared_ptr<cel::Order> cqgOrder,
+                             std::shared_ptr<cel::OrderProperties> /*oldProperties*/,
+                             std::shared_ptr<cel::Fill> cqgFill,
+                             std::shared_ptr<cel::Error> cqgError) {
+  if (cqgError) return;
+  const auto guard = hold_gateway();
+  auto& target = the_gateway(guard);
+  const bool normal_fill = cqgFill && cqgFill->Status() == cel::fsNormal;
+
+  std::optional<std::string> orderid;
+  std::exception_ptr order_failure;
+  try {
+    handle_order_change(target, changeType, cqgOrder, normal_fill, orderid);
+  } catch (...) {
+    order_failure = std::current_exception();
   }
-
-  if (!cqgFill || cqgFill->Status() != cel::fsNormal) return;
-  the_gateway().process_deal({.deal_id = cqgFill->Id(),
-                              .order_id = cqgFill->Order()->GUID(),
-                              .updated_time = detail::whole_seconds(cqgFill->Timestamp()),
-                              .filled_avg_price = cqgFill->Price(),
-                              .filled_quantity = static_cast<double>(cqgFill->Quantity())});
+  if (normal_fill) {
+    // The fill names its order; the event's order stands in when it does not.
+    const auto filled = cqgFill->Order();
+    std::string deal_order = filled ? filled->GUID() : orderid.value_or("");
+    if (deal_order.empty()) {
+      throw std::runtime_error("the fill " + cqgFill->Id() + " names no order");
+    }
+    target.process_deal({.deal_id = cqgFill->Id(),
+                         .order_id = std::move(deal_order),
+                         .updated_time = detail::whole_seconds(cqgFill->Timestamp()),
+                         .filled_avg_price = cqgFill->Price(),
+                         .filled_quantity = static_cast<double>(cqgFill->Quantity())});
+  }
+  if (order_failure) std::rethrow_exception(order_failure);
 }
 
 }  // namespace zantrix::gateways::cqg
