@@ -65,6 +65,34 @@ TEST_F(Sharing, EightThreadsThroughTwoStoresLoseNothing) {
   }
 }
 
+// commit runs without `lock`, so it must take the connection in a way that a
+// close on another thread cannot pull from under it. Once closed, every
+// commit is the closed-store error.
+TEST_F(Sharing, CommitRacingCloseNeverReachesAClosedConnection) {
+  constexpr int kRounds = 30;
+  constexpr int kCommitters = 3;
+  for (int round = 0; round < kRounds; ++round) {
+    DB db;
+    std::atomic<int> running = 0;
+    std::vector<std::string> last_errors(kCommitters);
+    std::vector<std::thread> committers;
+    for (int t = 0; t < kCommitters; ++t) {
+      committers.emplace_back([&, t] {
+        ++running;
+        try {
+          for (;;) db.commit();
+        } catch (const zdb::DatabaseError& e) {
+          last_errors[t] = e.what();
+        }
+      });
+    }
+    while (running < kCommitters) std::this_thread::yield();
+    db.close();
+    for (auto& thread : committers) thread.join();
+    for (const auto& error : last_errors) EXPECT_EQ(error, "Cannot operate on a closed database.");
+  }
+}
+
 // Reads exactly `size` bytes unless the writer is gone; false at end of pipe.
 bool read_all(int fd, void* out, std::size_t size) {
   auto* at = static_cast<char*>(out);

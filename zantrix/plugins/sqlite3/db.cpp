@@ -414,6 +414,17 @@ class ConnectionMutex {
   sqlite3_mutex* mutex_;
 };
 
+// Commits the connection's open transaction, if there is one; null is a
+// closed store.
+void commit_transaction(::sqlite3* connection) {
+  if (connection == nullptr) throw DatabaseError(kClosedMessage, 0, "COMMIT");
+  const ConnectionMutex hold(connection);
+  if (sqlite3_get_autocommit(connection) != 0) return;
+  if (sqlite3_exec(connection, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    throw error_of(connection, "COMMIT");
+  }
+}
+
 }  // namespace
 
 DatabaseError::DatabaseError(const std::string& message, int code, std::string statement)
@@ -535,7 +546,7 @@ DB::DB() {
   const int rc = sqlite3_open_v2(file.c_str(), &connection,
                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                                  nullptr);
-  conn_.reset(connection);
+  conn_.reset(connection, Closer{});
   if (rc != SQLITE_OK) {
     const DatabaseError error = connection != nullptr ? error_of(connection, "")
                                                       : DatabaseError(sqlite3_errstr(rc), rc, "");
@@ -572,14 +583,15 @@ void DB::close() {
   conn_.reset();
 }
 
+// The connection is taken under `lock` and held for the whole COMMIT, so a
+// `close` on another thread meanwhile releases it only once the COMMIT is done.
 void DB::commit() {
-  ::sqlite3* connection = conn_.get();
-  if (connection == nullptr) throw DatabaseError(kClosedMessage, 0, "COMMIT");
-  const ConnectionMutex hold(connection);
-  if (sqlite3_get_autocommit(connection) != 0) return;
-  if (sqlite3_exec(connection, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    throw error_of(connection, "COMMIT");
+  std::shared_ptr<::sqlite3> connection;
+  {
+    const std::lock_guard guard(lock);
+    connection = conn_;
   }
+  commit_transaction(connection.get());
 }
 
 void DB::execute(std::string_view sql, const std::optional<std::vector<Value>>& parameters) {
@@ -615,7 +627,7 @@ void DB::run(const Statement& statement, ResultBuilder* result) {
       }
     }
   }
-  commit();
+  commit_transaction(connection);
 }
 
 std::string DB::_parse_sql_value(const Value& value) {

@@ -37,12 +37,14 @@
 // calls, `last_statement`, `close` and the destructor take it for the whole
 // of their statement (a selection also fetches all its rows under it), so
 // statements of different DB instances never overlap and one DB may be used
-// from several threads. `commit` takes no lock (`execute` calls it while
-// holding `lock`); from another thread it waits only for a statement of the
-// same DB that SQLite is running, but it must not overlap `close`. No call may
-// overlap the destruction of the same DB. `lock` is not reentrant: a thread
-// that holds it must not make the calls above. `_parse_sql_value` and
-// `_parse_sql_where_condition` touch no database.
+// from several threads. `commit` holds `lock` only while it takes the
+// connection, not for its COMMIT (`execute` commits under the `lock` it
+// holds); from another thread it waits only for a statement of the same DB
+// that SQLite is running, and a `close` meanwhile lets it finish before the
+// connection goes. No call may overlap the destruction of the same DB. `lock`
+// is not reentrant: a thread that holds it must not make the calls above nor
+// `commit`. `_parse_sql_value` and `_parse_sql_where_condition` touch no
+// database.
 #pragma once
 
 #include <chrono>
@@ -119,8 +121,9 @@ class DB {
   DB(const DB&) = delete;
   DB& operator=(const DB&) = delete;
 
-  // Closes the connection. Later calls fail with a DatabaseError ("Cannot
-  // operate on a closed database."); closing again does nothing.
+  // Closes the connection (once a `commit` under way on another thread is
+  // done). Later calls fail with a DatabaseError ("Cannot operate on a closed
+  // database."); closing again does nothing.
   void close();
 
   // Commits an open transaction of the connection, if there is one. Every
@@ -194,7 +197,9 @@ class DB {
 
   void run(const Statement& statement, ResultBuilder* result = nullptr);
 
-  std::unique_ptr<::sqlite3, Closer> conn_;
+  // Shared so that a `commit`, which runs outside `lock`, keeps the
+  // connection open until it is done even when `close` comes meanwhile.
+  std::shared_ptr<::sqlite3> conn_;
   std::string last_statement_;
 };
 
