@@ -48,8 +48,8 @@ TEST_F(ConfigFile, ReadsEveryKeyAndResolvesRelativeDirectoriesAgainstTheFile) {
   EXPECT_EQ(config.DATA_PATH().at("money"), "/abs/money");
   EXPECT_EQ(config.TIME_STEP(), 60000);
   EXPECT_EQ(config.BAR_CONVENTION().at("HK.00700"), "start");
-  EXPECT_EQ(config.DB().at("sqlite3"), (dir_ / "db").string());
-  EXPECT_EQ(config.DB().at("other"), std::nullopt);
+  EXPECT_EQ(config.DB("sqlite3"), (dir_ / "db").string());
+  EXPECT_EQ(config.DB("other"), std::nullopt);
   EXPECT_EQ(config.TELEGRAM_TOKEN(), "123:abc");
   EXPECT_EQ(config.TELEGRAM_CHAT_ID(), -10042);
   EXPECT_EQ(config.TELEGRAM_API_URL(), "https://api.telegram.org");
@@ -63,7 +63,7 @@ TEST_F(ConfigFile, ErrorsNameTheFileAndTheKey) {
   EXPECT_NE(wrong.find("TIME_STEP"), std::string::npos) << wrong;
   EXPECT_NE(error_of<zf::TypeError>([&] { config.DATA_PATH(); }).find("DATA_PATH"),
             std::string::npos);
-  const auto missing = error_of<zf::KeyError>([&] { config.DB(); });
+  const auto missing = error_of<zf::KeyError>([&] { config.DB("sqlite3"); });
   EXPECT_NE(missing.find(file.string()), std::string::npos) << missing;
   EXPECT_NE(missing.find("'DB'"), std::string::npos) << missing;
 

@@ -141,23 +141,21 @@ Config::TextMap Config::BAR_CONVENTION() const {
   return as_text_map(*state_, "BAR_CONVENTION", *found.value, false);
 }
 
-Config::OptionalTextMap Config::DB() const {
+std::optional<std::string> Config::DB(std::string_view store) const {
   const std::lock_guard lock(mutex_);
   Lookup found{};
   const json& v = require(*state_, "DB", found);
-  if (!v.is_object()) wrong_kind(*state_, "DB", "an object of texts or nulls");
-  OptionalTextMap out;
-  for (const auto& [name, item] : v.items()) {
-    if (item.is_null()) {
-      out.emplace(name, std::nullopt);
-    } else if (item.is_string()) {
-      const auto text = item.get<std::string>();
-      out.emplace(name, found.from_file ? resolve_dir(state_->file, text) : text);
-    } else {
-      wrong_kind(*state_, "DB", "an object of texts or nulls");
-    }
+  if (!v.is_object()) wrong_kind(*state_, "DB", "an object");
+  const auto item = v.find(std::string(store));
+  if (item == v.end()) {
+    throw KeyError(where(state_->file, "DB") + " has no entry '" + std::string(store) + "'");
   }
-  return out;
+  if (item->is_null()) return std::nullopt;
+  if (!item->is_string()) {
+    wrong_kind(*state_, "DB", "an object whose '" + std::string(store) + "' is a text or null");
+  }
+  const auto text = item->get<std::string>();
+  return found.from_file ? resolve_dir(state_->file, text) : text;
 }
 
 std::string Config::TELEGRAM_TOKEN() const {

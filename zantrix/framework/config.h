@@ -33,7 +33,8 @@ namespace zantrix::framework {
 class Config {
  public:
   using TextMap = std::map<std::string, std::string>;
-  // DB maps a store name ("sqlite3") to its directory; a value may be null.
+  // Store names ("sqlite3") and their directories, a directory may be null:
+  // what a program sets as DB.
   using OptionalTextMap = std::map<std::string, std::optional<std::string>>;
 
   static constexpr std::string_view kDefaultFileName = "zantrix_config.json";
@@ -58,7 +59,12 @@ class Config {
   std::int64_t TIME_STEP() const;
   // Instrument code -> bar-time convention; an empty map when the key is absent.
   TextMap BAR_CONVENTION() const;
-  OptionalTextMap DB() const;
+  // The directory of the record store back end `store` ("sqlite3"): its text
+  // under that name in the DB object, std::nullopt when it is null. Only that
+  // entry is checked; the other back ends keep settings of their own shape
+  // there. A KeyError when DB or the entry is missing, a TypeError when DB is
+  // not an object or the entry is neither a text nor null.
+  std::optional<std::string> DB(std::string_view store) const;
   std::string TELEGRAM_TOKEN() const;
   std::int64_t TELEGRAM_CHAT_ID() const;
   // The Bot API base address; https://api.telegram.org when the key is absent.

@@ -371,4 +371,13 @@ TEST_F(Path, AnythingElseIsTheOneConfigurationError) {
   }
 }
 
+// Other back ends keep their own settings beside "sqlite3" in the DB object.
+TEST_F(Path, OnlyTheSqliteEntryOfTheDBObjectIsRead) {
+  const fs::path json = dir_ / "zantrix_config.json";
+  std::ofstream(json) << R"({"DB": {"postgresql": {"host": "127.0.0.1", "port": 5432},
+                                    "other": [1, 2], "sqlite3": "store"}})";
+  zf::zantrix_config().use_file(json);
+  EXPECT_EQ(zdb::_db_path(), (dir_ / "store").string());
+}
+
 }  // namespace

@@ -434,8 +434,7 @@ DatabaseError::DatabaseError(const std::string& message, int code, std::string s
 
 std::optional<std::string> _db_path() {
   try {
-    const auto stores = zf::zantrix_config().DB();
-    if (const auto found = stores.find("sqlite3"); found != stores.end()) return found->second;
+    return zf::zantrix_config().DB("sqlite3");
   } catch (const zf::KeyError&) {
   } catch (const zf::TypeError&) {
   } catch (const zf::ValueError&) {
