@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
 #include "zantrix/framework/errors.h"
+#include "zantrix/framework/text.h"
 
 namespace zf = zantrix::framework;
 
@@ -34,4 +39,26 @@ TEST(SafeCall, ReturnsTheResultOrReportsTheErrorAndNoValue) {
   EXPECT_FALSE(failed.has_value());
   EXPECT_EQ(ran, 1);
   EXPECT_EQ(out, "unsubscribe_bar: no such bar\nvoid: boom\n");
+}
+
+// A number beyond the 64-bit range is no number: reading it must never wrap
+// around to a small value.
+TEST(IntegerText, ReadsEveryInt64AndNothingBeyond) {
+  const struct {
+    std::string_view text;
+    std::optional<std::int64_t> value;
+  } cases[] = {
+      {" +1_000 ", 1000},
+      {"-0", 0},
+      {"9223372036854775807", INT64_MAX},
+      {"-9223372036854775808", INT64_MIN},
+      {"0009223372036854775807", INT64_MAX},
+      {"9223372036854775808", std::nullopt},
+      {"-9223372036854775809", std::nullopt},
+      {"18446744073709551617", std::nullopt},  // 2^64 + 1, which wraps to 1
+      {"99999999999999999999", std::nullopt},
+      {"1__0", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(zf::parse_integer_text(c.text), c.value) << c.text;
 }

@@ -1,6 +1,5 @@
 #include "zantrix/framework/text.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -55,7 +54,8 @@ std::optional<std::int64_t> parse_integer_text(std::string_view text) {
     negative = text.front() == '-';
     text.remove_prefix(1);
   }
-  constexpr std::uint64_t kLimit = std::uint64_t{1} << 63;  // |INT64_MIN|
+  // Past |INT64_MIN| the magnitude stays at kLimit + 1, so it can never wrap.
+  constexpr std::uint64_t kLimit = std::uint64_t{1} << 63;
   std::uint64_t magnitude = 0;
   bool after_digit = false;
   for (const char c : text) {
@@ -66,12 +66,12 @@ std::optional<std::int64_t> parse_integer_text(std::string_view text) {
     }
     if (c < '0' || c > '9') return std::nullopt;
     magnitude =
-        std::min<std::uint64_t>(magnitude * 10 + static_cast<std::uint64_t>(c - '0'), kLimit);
+        magnitude > kLimit / 10 ? kLimit + 1 : magnitude * 10 + static_cast<std::uint64_t>(c - '0');
     after_digit = true;
   }
-  if (!after_digit) return std::nullopt;
+  if (!after_digit || magnitude > kLimit - (negative ? 0 : 1)) return std::nullopt;
   if (negative) return magnitude == kLimit ? INT64_MIN : -static_cast<std::int64_t>(magnitude);
-  return magnitude >= kLimit ? INT64_MAX : static_cast<std::int64_t>(magnitude);
+  return static_cast<std::int64_t>(magnitude);
 }
 
 std::string quote_text(std::string_view text) {

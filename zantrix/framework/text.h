@@ -18,8 +18,8 @@ std::string quote_text(std::string_view text);
 
 // Reads a base-10 integer written as a person writes one in a text field:
 // blanks around it, an optional sign, digits with single underscores between
-// them ("1_000"). A value beyond the 64-bit range saturates at its limit.
-// Empty when the text is no such number.
+// them ("1_000"). Empty when the text is no such number or its value lies
+// beyond the 64-bit range: a value read is always the value written.
 std::optional<std::int64_t> parse_integer_text(std::string_view text);
 
 inline std::string format_integer(std::int64_t value) {

@@ -38,7 +38,8 @@ TEST_F(DataPath, BadIntervalsAndDataTypesFail) {
               zc::_get_data_path(abc, "kline", {{"interval", "1week"}});
             }),
             "interval 1week is NOT valid!");
-  for (const char* bad : {"1.5min", "min", "--1min", "1 5min"}) {
+  for (const char* bad : {"1.5min", "min", "--1min", "1 5min", "99999999999999999999min",
+                          "18446744073709551617hour"}) {
     EXPECT_THROW(zc::_get_data_path(abc, "kline", {{"interval", bad}}), zf::ValueError) << bad;
   }
   EXPECT_THROW(zc::interval_seconds("1hourmin"), zf::ValueError);  // "min" is tested first

@@ -65,13 +65,12 @@ TEST(ConvertTime, ReadsTheMinuteLikeAnIntegerLiteral) {
   EXPECT_EQ(convert_time("10:2_9"), "10:00:00");
   EXPECT_EQ(convert_time("10:3_0"), "10:30:00");
   EXPECT_EQ(convert_time("10:0029"), "10:00:00");
-  // Far beyond any integer type: still just "not below 30".
-  EXPECT_EQ(convert_time("10:123456789012345678901234567890"), "10:30:00");
 }
 
 TEST(ConvertTime, RejectsMissingOrMalformedMinutes) {
-  for (const std::string_view bad : {"", "10", "1030", "10:", "10: ", "10:xx", "10:4.5", "10:_45",
-                                     "10:45_", "10:4__5", "10:+", "10:-", "10:+-5", "10:4 5"}) {
+  for (const std::string_view bad :
+       {"", "10", "1030", "10:", "10: ", "10:xx", "10:4.5", "10:_45", "10:45_", "10:4__5", "10:+",
+        "10:-", "10:+-5", "10:4 5", "10:18446744073709551617", "10:-99999999999999999999"}) {
     EXPECT_THROW(convert_time(bad), ValueError) << bad;
   }
 }

@@ -26,7 +26,8 @@ using framework::Series;
 // unchanged, followed by ":00:00" when the minute is below 30 and ":30:00"
 // otherwise ("9:59" gives "9:30:00"). The minute text is read as an integer
 // the way Python's int() reads it (blanks around it, a sign, "_" between
-// digits). ValueError when there is no minute piece or it is not an integer.
+// digits). ValueError when there is no minute piece or it is not an integer
+// within the 64-bit range.
 std::string convert_time(std::string_view time_);
 
 // A record (a table row) that knows when a position was opened and closed,
