@@ -238,9 +238,15 @@ TEST(ModiglianiRatio, NaNCases) {
   EXPECT_EQ(modigliani_ratio(r, std::vector<double>{0.01, 0.01, 0.01}), 0.0);
 }
 
-TEST(ModiglianiRatio, UnequalLengthsAreAValueError) {
-  EXPECT_THROW(modigliani_ratio(std::vector<double>{1, 2}, std::vector<double>{1, 2, 3}),
-               ValueError);
+// Only the benchmark's spread enters, so it may cover another span of periods.
+TEST(ModiglianiRatio, BenchmarkMayDifferInLength) {
+  const std::vector<double> r{0.01, 0.02, 0.03, -0.01};
+  const std::vector<double> b{0.00, 0.02};  // standard deviation 0.01
+  EXPECT_NEAR(modigliani_ratio(r, b), sharpe_ratio(r) * 0.01, 1e-12);
+  const std::vector<double> short_r{0.01, 0.03};
+  const std::vector<double> long_b{0.00, 0.02, 0.00, 0.02};
+  EXPECT_NEAR(modigliani_ratio(short_r, long_b), sharpe_ratio(short_r) * 0.01, 1e-12);
+  EXPECT_TRUE(std::isnan(modigliani_ratio(r, std::vector<double>{})));
 }
 
 // ---- rolling_maximum_drawdown ------------------------------------------------------

@@ -253,7 +253,6 @@ double information_ratio(std::span<const double> returns, std::span<const double
 
 double modigliani_ratio(std::span<const double> returns, std::span<const double> benchmark_returns,
                         double days) {
-  check_same_length(returns, benchmark_returns);
   const double sharpe = annualised_sharpe(population_moments(returns), days);
   if (std::isnan(sharpe)) return kNaN;
   return sharpe * population_moments(benchmark_returns).std;

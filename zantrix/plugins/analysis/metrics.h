@@ -85,7 +85,8 @@ double information_ratio(std::span<const double> returns, std::span<const double
                          int days = 252);
 
 // The Sharpe ratio of returns scaled by std(benchmark_returns), which is not
-// annualised. ValueError when the two arrays differ in length.
+// annualised. Only the benchmark's spread enters, so it may cover another
+// number of periods than the returns.
 double modigliani_ratio(std::span<const double> returns, std::span<const double> benchmark_returns,
                         double days = 252);
 
