@@ -6,11 +6,14 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
 
 #include "zantrix/framework/errors.h"
+#include "zantrix/framework/file_buffer.h"
 
 namespace zf = zantrix::framework;
 namespace fs = std::filesystem;
@@ -138,4 +141,40 @@ TEST_F(ReadRowFromCsv, StateCarriesAcrossReadBlocks) {
   const std::string long_field(3 * kBlock, 'q');
   EXPECT_EQ(row("a\n" + long_field + ",end\nb\n", 2), (Fields{long_field, "end"}));
   EXPECT_EQ(row("a\n" + long_field + ",end\nb\n", 3), (Fields{"b"}));
+}
+
+using FileBuffer = ReadRowFromCsv;
+
+// A file's bytes are copied into memory the buffer owns, so a file that is
+// truncated or rewritten meanwhile never takes the reader down: what was read
+// stays readable, and a file that shrinks while it is read is an error naming
+// the file.
+TEST_F(FileBuffer, OwnsItsCopyWhateverHappensToTheFile) {
+  const std::string text(1 << 20, 'x');
+  const std::string_view half = std::string_view(text).substr(0, text.size() / 2);
+  const fs::path path = write(text);
+  const zf::FileBuffer buffer = zf::FileBuffer::open(path);
+  fs::resize_file(path, 0);
+  EXPECT_EQ(std::string_view(buffer.data(), buffer.size()), text);
+
+  write(text);
+  std::atomic<bool> reading = true;
+  std::thread truncator([&] {
+    while (reading) {
+      fs::resize_file(path, half.size());
+      fs::resize_file(path, text.size());
+    }
+  });
+  for (int i = 0; i < 200; ++i) {
+    try {
+      const zf::FileBuffer read = zf::FileBuffer::open(path);
+      const std::string_view bytes(read.data(), read.size());
+      EXPECT_TRUE(bytes.size() == half.size() || bytes.size() == text.size()) << bytes.size();
+      EXPECT_TRUE(bytes.starts_with(half));
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(std::string(e.what()).find(path.string()), std::string::npos) << e.what();
+    }
+  }
+  reading = false;
+  truncator.join();
 }

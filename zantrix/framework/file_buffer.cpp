@@ -5,9 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 #include "zantrix/framework/errors.h"
 
@@ -28,11 +34,78 @@ class FileDescriptor {
   int fd_;
 };
 
+[[noreturn]] void cannot_read(const std::filesystem::path& path, const std::string& reason) {
+  throw FileNotFoundError("cannot read " + path.string() + ": " + reason);
+}
+
 [[noreturn]] void cannot_read(const std::filesystem::path& path, int error) {
-  throw FileNotFoundError("cannot read " + path.string() + ": " + std::strerror(error));
+  cannot_read(path, std::strerror(error));
+}
+
+// The one block of storage kept between large buffers. Its destructor does
+// nothing, so it outlives every buffer, also those that static objects own;
+// the block itself goes with the process.
+struct Spare {
+  std::mutex mutex;
+  char* storage = nullptr;
+  std::size_t capacity = 0;
+};
+static_assert(std::is_trivially_destructible_v<Spare>);
+
+Spare& spare() {
+  static Spare spare;
+  return spare;
+}
+
+void free_storage(char* storage) noexcept {
+  std::default_delete<char[]>()(storage);
+}
+
+// Reads up to `size` bytes into `out`; fewer only where the file ends.
+std::size_t read_up_to(int fd, const std::filesystem::path& path, char* out, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::read(fd, out + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      cannot_read(path, errno);
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
 }
 
 }  // namespace
+
+// The larger of the spare block and the storage let go stays; the other is
+// freed outside the lock.
+void FileBuffer::Release::operator()(char* storage) const noexcept {
+  if (capacity >= kMinSpareBytes && capacity <= kMaxSpareBytes) {
+    Spare& kept = spare();
+    const std::lock_guard guard(kept.mutex);
+    if (capacity > kept.capacity) {
+      std::swap(storage, kept.storage);
+      kept.capacity = capacity;
+    }
+  }
+  free_storage(storage);
+}
+
+FileBuffer::Storage FileBuffer::storage_for(std::size_t size) {
+  if (size >= kMinSpareBytes) {
+    Spare& kept = spare();
+    const std::lock_guard guard(kept.mutex);
+    if (kept.capacity >= size) {
+      return Storage(std::exchange(kept.storage, nullptr), {std::exchange(kept.capacity, 0)});
+    }
+  }
+  auto fresh = std::make_unique_for_overwrite<char[]>(size);
+  // A large fresh block is backed by huge pages where it can be: one fault
+  // per 2 MiB instead of one per page while it is filled.
+  advise_huge_pages(fresh.get(), size);
+  return Storage(fresh.release(), {size});
+}
 
 FileBuffer FileBuffer::open(const std::filesystem::path& path) {
   const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -41,86 +114,41 @@ FileBuffer FileBuffer::open(const std::filesystem::path& path) {
   if (::fstat(fd.get(), &st) != 0) cannot_read(path, errno);
   if (S_ISDIR(st.st_mode)) cannot_read(path, EISDIR);
 
-  FileBuffer buffer;
   if (S_ISREG(st.st_mode)) {
-    buffer.size_ = static_cast<std::size_t>(st.st_size);
-    if (buffer.size_ == 0) return buffer;
-    void* p = ::mmap(nullptr, buffer.size_, PROT_READ | PROT_WRITE, MAP_PRIVATE,
-                     fd.get(), 0);
-    if (p != MAP_FAILED) {
-      buffer.data_ = static_cast<char*>(p);
-      buffer.mapped_ = true;
-      return buffer;
+    // The size known at opening is read in one go; a file that ends sooner
+    // was cut short meanwhile, and its bytes are not what it held.
+    const auto size = static_cast<std::size_t>(st.st_size);
+    Storage storage = storage_for(size);
+    const std::size_t got = read_up_to(fd.get(), path, storage.get(), size);
+    if (got != size) {
+      cannot_read(path, "the file shrank from " + std::to_string(size) + " to " +
+                            std::to_string(got) + " bytes while it was read");
     }
+    return FileBuffer(std::move(storage), size);
   }
-  // Not mappable: read until the end, growing the buffer as needed.
-  std::size_t capacity = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) + 1 : 65536;
-  auto data = std::make_unique_for_overwrite<char[]>(capacity);
+  // A pipe or a device: blocks until the end, then one buffer of them all.
+  constexpr std::size_t kBlock = 65536;
+  std::vector<std::unique_ptr<char[]>> blocks;
   std::size_t size = 0;
   for (;;) {
-    if (size == capacity) {
-      auto bigger = std::make_unique_for_overwrite<char[]>(capacity * 2);
-      std::memcpy(bigger.get(), data.get(), size);
-      data = std::move(bigger);
-      capacity *= 2;
-    }
-    const ssize_t n = ::read(fd.get(), data.get() + size, capacity - size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      cannot_read(path, errno);
-    }
-    if (n == 0) break;
-    size += static_cast<std::size_t>(n);
+    auto block = std::make_unique_for_overwrite<char[]>(kBlock);
+    const std::size_t got = read_up_to(fd.get(), path, block.get(), kBlock);
+    blocks.push_back(std::move(block));
+    size += got;
+    if (got < kBlock) break;
   }
-  buffer.owned_ = std::move(data);
-  buffer.data_ = buffer.owned_.get();
-  buffer.size_ = size;
-  return buffer;
+  Storage storage = storage_for(size);
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    const std::size_t at = i * kBlock;
+    std::memcpy(storage.get() + at, blocks[i].get(), std::min(kBlock, size - at));
+  }
+  return FileBuffer(std::move(storage), size);
 }
 
 FileBuffer FileBuffer::copy_of(const char* data, std::size_t size) {
-  FileBuffer buffer;
-  buffer.owned_ = std::make_unique_for_overwrite<char[]>(size + 1);
-  if (size > 0) std::memcpy(buffer.owned_.get(), data, size);
-  buffer.data_ = buffer.owned_.get();
-  buffer.size_ = size;
-  return buffer;
-}
-
-FileBuffer::FileBuffer(FileBuffer&& other) noexcept
-    : data_(other.data_),
-      size_(other.size_),
-      mapped_(other.mapped_),
-      owned_(std::move(other.owned_)) {
-  other.data_ = nullptr;
-  other.size_ = 0;
-  other.mapped_ = false;
-}
-
-FileBuffer& FileBuffer::operator=(FileBuffer&& other) noexcept {
-  if (this != &other) {
-    release();
-    data_ = other.data_;
-    size_ = other.size_;
-    mapped_ = other.mapped_;
-    owned_ = std::move(other.owned_);
-    other.data_ = nullptr;
-    other.size_ = 0;
-    other.mapped_ = false;
-  }
-  return *this;
-}
-
-FileBuffer::~FileBuffer() {
-  release();
-}
-
-void FileBuffer::release() noexcept {
-  if (mapped_) ::munmap(data_, size_);
-  owned_.reset();
-  data_ = nullptr;
-  size_ = 0;
-  mapped_ = false;
+  Storage storage = storage_for(size);
+  if (size > 0) std::memcpy(storage.get(), data, size);
+  return FileBuffer(std::move(storage), size);
 }
 
 void advise_huge_pages(void* data, std::size_t bytes) noexcept {
