@@ -79,11 +79,23 @@ void VexGate::Logon(const std::string& user_name, const std::string& password) {
 void VexGate::Logoff() {
   refuse_on_worker("Logoff");
   Trace("Logoff from GW");
-  const auto account = require_account(selected_account_id());
+  const long id = selected_account_id();
+  // Once account data is off the client no longer lists the account: the
+  // name it had when it was selected stands in.
+  std::string name;
+  if (const auto account = get_account_from_gwaccountid(id)) {
+    name = account->GWAccountName();
+  } else {
+    const std::lock_guard guard(records_mutex_);
+    if (!account_name_) {
+      throw framework::ValueError("GWAccountID " + std::to_string(id) + " can not be found!");
+    }
+    name = *account_name_;
+  }
   eventGatewayIsDown.clear();
   client()->GWLogoff();
   AssertMessage(eventGatewayIsDown.wait(wait_timeout), "GW disconnection timeout!");
-  Trace("Successfully logoff account " + account->GWAccountName());
+  Trace("Successfully logoff account " + name);
 }
 
 std::shared_ptr<cel::Account> VexGate::get_account_from_gwaccountid(long GWAccountID) {

@@ -110,7 +110,9 @@ class VexGate : public CELSinkBase {
   // Connection.
   void Logon(const std::string& user_name, const std::string& password);
   // A std::runtime_error when no account has been selected, a ValueError when
-  // the selected one is not found; nothing is sent then.
+  // the selected one was never found; nothing is sent then. An account the
+  // client no longer lists (account data switched off) is logged off under
+  // the name it had when it was selected.
   void Logoff();
   // The client's account with this id, or null; traces every account it
   // looks at.
@@ -282,6 +284,8 @@ class VexGate : public CELSinkBase {
   framework::AccountBalance account_balance_;
   std::vector<framework::PositionData> positions_;
   std::optional<long> account_id_;
+  // The selected account's name, once the client has listed it.
+  std::optional<std::string> account_name_;
 
   mutable std::mutex order_mutex_;
   // Between Place and the GUID it gives: arrivals wait in arrivals_ for

@@ -32,8 +32,14 @@ void VexGate::subscribe_account_and_positions(long GWAccountID) {
   {
     const std::lock_guard guard(records_mutex_);
     account_id_ = GWAccountID;
+    account_name_.reset();
   }
   const auto account = require_account(GWAccountID);
+  {
+    std::string name = account->GWAccountName();
+    const std::lock_guard guard(records_mutex_);
+    account_name_ = std::move(name);
+  }
   account->put_AutoSubscribeInstruments(true);
   account->put_PositionSubcriptionLevel(cel::pslSnapshotAndUpdates);
   update_account_balance();
