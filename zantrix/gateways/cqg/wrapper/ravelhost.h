@@ -9,6 +9,9 @@
 // starts the client and waits until it reports that it has started. Every
 // call through cqgCEL is served on the worker thread; every event handler of
 // every sink runs there, one at a time, in the order the client raises them.
+// As with COM, the caller's thread must have initialised COM itself before
+// Init (platform::com::ComInitialization), and only that thread may call
+// through cqgCEL: another thread gets the client's RPC_E_WRONG_THREAD.
 //
 // Failures: a data error reported during start-up releases Init, which
 // traces it and still returns the sink (errorHappened tells). A worker that
