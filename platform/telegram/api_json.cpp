@@ -51,7 +51,13 @@ std::vector<Update> updates_from_json(const json& value) {
   std::vector<Update> updates;
   updates.reserve(value.size());
   for (const json& item : value.get_ref<const json::array_t&>()) {
-    updates.push_back(update_from_json(item));
+    try {
+      updates.push_back(update_from_json(item));
+    } catch (const json::exception& e) {
+      updates.push_back({.update_id = item.at("update_id").get<std::int64_t>(),
+                         .json = item.dump(-1, ' ', false, json::error_handler_t::replace),
+                         .unreadable = e.what()});
+    }
   }
   return updates;
 }

@@ -14,6 +14,9 @@ namespace platform::telegram {
 User user_from_json(const nlohmann::json& value);
 Message message_from_json(const nlohmann::json& value);
 Update update_from_json(const nlohmann::json& value);
+// The items of a getUpdates result. An item that cannot be read but carries
+// an integer update_id becomes an Update marked `unreadable`; one without an
+// update_id cannot be placed among the updates and throws.
 std::vector<Update> updates_from_json(const nlohmann::json& value);
 
 }  // namespace platform::telegram

@@ -4,7 +4,9 @@
 //   TransientError  a 5xx answer, a connection that failed or dropped, a time-out,
 //                   or an answer that is not the Bot API's JSON: call again later.
 //   Unauthorized    HTTP 401: the token was refused; calling again cannot help.
-//   TelegramError   any other refusal (400, 403, 404, 409, ...): not retried.
+//   TelegramError   any other refusal (400, 403, 404, 409, ...), with its status.
+//                   Some pass by themselves (409 while another program polls
+//                   with the token or a webhook is set); the caller decides.
 //   Aborted         the caller's stop token ended the call before its answer.
 //
 // Messages never contain the request address, which carries the token.

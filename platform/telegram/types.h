@@ -2,7 +2,9 @@
 //
 // Only the fields the bot uses are kept; unknown fields of an answer are
 // ignored. An Update also keeps its JSON text, which is its text form
-// (to_string).
+// (to_string). An update that cannot be read (a field the bot uses missing
+// or of the wrong kind) keeps only its update_id and its JSON text, and says
+// why in `unreadable`.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +37,8 @@ struct Update {
   std::int64_t update_id = 0;
   std::optional<Message> message{};  // a new incoming message, if that is what the update carries
   std::string json{};                // the update's JSON text
+  // Why the update could not be read; absent for an update read in full.
+  std::optional<std::string> unreadable{};
 
   // The chat the update belongs to; null when it carries no message.
   const Chat* effective_chat() const { return message ? &message->chat : nullptr; }

@@ -11,10 +11,36 @@ namespace platform::telegram {
 
 using namespace std::chrono_literals;
 
+namespace {
+
+// Whether a refusal may pass by itself: every 4xx but an unknown token.
+bool may_pass(const TelegramError& e) {
+  return e.status() >= 400 && e.status() < 500 && e.status() != 401 && e.status() != 404;
+}
+
+// The line that opens an episode of refusals. The service refuses getUpdates
+// with 409 while a webhook is set, and its description says so.
+std::string refusal_line(const TelegramError& e) {
+  const std::string what = e.what();
+  if (e.status() == 409 && what.find("webhook") != std::string::npos) {
+    return "Telegram: the service refuses getUpdates while a webhook is set for this bot (" + what +
+           "); trying again with back-off until the webhook is deleted";
+  }
+  return "Telegram: " + what + "; trying again with back-off until it is accepted";
+}
+
+std::vector<Update> readable(std::vector<Update> batch) {
+  std::erase_if(batch, [](const Update& update) { return update.unreadable.has_value(); });
+  return batch;
+}
+
+}  // namespace
+
 template <class Call>
 auto Updater::with_retries(Call&& call, Clock::time_point deadline)
     -> std::optional<decltype(call())> {
   Backoff backoff(options_.retry);
+  bool refused = false;  // reported once for the whole episode
   for (;;) {
     std::chrono::milliseconds delay;
     try {
@@ -25,6 +51,12 @@ auto Updater::with_retries(Call&& call, Clock::time_point deadline)
       delay = e.retry_after();
       if (Clock::now() + delay > deadline) throw;
     } catch (const TransientError&) {
+      delay = backoff.next();
+      if (Clock::now() + delay > deadline) throw;
+    } catch (const TelegramError& e) {
+      if (!may_pass(e)) throw;
+      if (!refused) report(refusal_line(e));
+      refused = true;
       delay = backoff.next();
       if (Clock::now() + delay > deadline) throw;
     }
@@ -88,7 +120,7 @@ std::vector<Update> Updater::take_pending(std::chrono::milliseconds limit) {
     lock.unlock();
     auto batch = fetch(0s, std::stop_token(), deadline, /*consume=*/true);
     if (!batch) throw std::runtime_error("Telegram: the update fetcher was stopped");
-    return std::move(*batch);
+    return readable(std::move(*batch));
   }
   take_ = Take{.wanted = true};
   call_stop_.request_stop();  // cut a long poll short: the fetcher polls again with time-out 0
@@ -152,14 +184,12 @@ bool Updater::poll_once() {
   {
     const std::lock_guard lock(mutex_);
     if (take_.wanted && !take_.done) {
-      for (const Update& update : *batch) offset_ = std::max(offset_, update.update_id + 1);
-      take_.updates = std::move(*batch);
+      take_.updates = readable(*batch);
       take_.done = true;
       cv_.notify_all();
-      return true;
     }
   }
-  serve(*batch);
+  serve(*batch);  // what was taken is served all the same
   return true;
 }
 
@@ -169,7 +199,7 @@ void Updater::serve(const std::vector<Update>& batch) {
       const std::lock_guard lock(mutex_);
       if (stopping_) return;  // the rest stays unconfirmed and comes again at the next start
     }
-    dispatcher_.process_update(update);
+    if (!update.unreadable) dispatcher_.process_update(update);
     const std::lock_guard lock(mutex_);
     offset_ = update.update_id + 1;
   }
@@ -178,7 +208,7 @@ void Updater::serve(const std::vector<Update>& batch) {
 std::optional<std::vector<Update>> Updater::fetch(std::chrono::seconds timeout,
                                                   const std::stop_token& stop,
                                                   Clock::time_point deadline, bool consume) {
-  return with_retries(
+  auto batch = with_retries(
       [&] {
         const std::lock_guard poll(poll_mutex_);
         std::int64_t offset = 0;
@@ -196,6 +226,14 @@ std::optional<std::vector<Update>> Updater::fetch(std::chrono::seconds timeout,
         return batch;
       },
       deadline);
+  if (!batch) return batch;
+  for (const Update& update : *batch) {
+    if (update.unreadable) {
+      report("Telegram: skipped update " + std::to_string(update.update_id) +
+             ", which could not be read (" + *update.unreadable + "): " + update.json);
+    }
+  }
+  return batch;
 }
 
 bool Updater::pause(std::chrono::milliseconds delay) {

@@ -4,11 +4,17 @@
 // The fetcher asks getUpdates for the updates after the last one it served
 // (offset = last update_id + 1), waiting up to `poll_timeout` for new ones,
 // and serves each update once, in order; the Bot API drops an update once a
-// later call's offset has passed it. Faults: after a 429 answer the fetcher
-// waits the answer's retry_after before its next call; after a 5xx answer, a
-// dropped connection, a time-out or a malformed answer it backs off
-// (RetryPolicy) and tries again, so an update is neither lost nor served twice.
-// Any other refusal ends the fetching: the error is kept for `error` and
+// later call's offset has passed it. An update that cannot be read is not
+// served: it is reported as one line on standard output and passed over like
+// a served one. Faults: after a 429 answer the fetcher waits the answer's
+// retry_after before its next call; after a 5xx answer, a dropped
+// connection, a time-out or a malformed answer it backs off (RetryPolicy) and
+// tries again, so an update is neither lost nor served twice. A refusal that
+// may pass (409 Conflict, while another program polls with the same token or
+// a webhook is set, and any other 4xx) is retried with the same back-off and
+// reported once, as one line on standard output, however long it lasts. Only
+// a token the service does not know (401, 404) ends the fetching, as does a
+// base address libcurl cannot use: the error is kept for `error` and
 // reported as one line on standard output (HTTP 401 says the token was
 // refused). Before its first poll the fetcher calls getMe, which gives the
 // username that commands addressed to this bot carry.
@@ -78,13 +84,14 @@ class Updater {
   // plain stop.
   std::optional<std::string> error() const;
 
-  // Takes the updates pending now, oldest first, instead of serving them: one
-  // getUpdates with time-out 0, made by the fetcher (a long poll in progress
-  // is cut short for it) or, when the fetcher is not running, by the caller.
-  // The updates taken count as served: they are not dispatched and are
-  // confirmed at the next call. Waits at most `limit` for the answer, with the
-  // same retries as the fetcher; a lasting fault is thrown. Returns an empty
-  // list when nothing is pending.
+  // The updates pending now, oldest first: one getUpdates with time-out 0,
+  // made by the fetcher (a long poll in progress is cut short for it) or,
+  // when the fetcher is not running, by the caller. A running fetcher then
+  // serves them as usual, so taking loses nothing; without one, the updates
+  // taken count as served: they are not dispatched and are confirmed at the
+  // next call. Waits at most `limit` for the answer, with the same retries as
+  // the fetcher; a lasting fault is thrown. Returns an empty list when nothing
+  // is pending. Updates that cannot be read are left out.
   std::vector<Update> take_pending(std::chrono::milliseconds limit = std::chrono::seconds(60));
 
  private:

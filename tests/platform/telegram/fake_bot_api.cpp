@@ -13,7 +13,8 @@ using nlohmann::json;
 
 struct FakeBotApi::Server {
   std::string username;
-  httplib::Server http;
+  std::string scheme;
+  std::unique_ptr<httplib::Server> http;
   int port = 0;
   std::thread thread;
 
@@ -207,24 +208,35 @@ std::int64_t FakeBotApi::Server::push(json update) {
   std::lock_guard lock(mutex);
   const std::int64_t id = next_update_id++;
   update["update_id"] = id;
-  update["message"]["message_id"] = 1000 + id;
+  if (update.contains("message") && update["message"].is_object()) {
+    update["message"]["message_id"] = 1000 + id;
+  }
   queue.push_back(std::move(update));
   changed.notify_all();
   return id;
 }
 
-FakeBotApi::FakeBotApi(std::string username) : server_(std::make_unique<Server>()) {
+FakeBotApi::FakeBotApi(std::string username, Scheme scheme) : server_(std::make_unique<Server>()) {
   Server& s = *server_;
   s.username = std::move(username);
-  s.http.set_tcp_nodelay(true);  // answers leave at once, not after a delayed acknowledgement
-  s.http.Post(R"(/bot([^/]+)/([A-Za-z]+))",
-              [&s](const httplib::Request& request, httplib::Response& response) {
-                s.handle(request, response);
-              });
-  s.port = s.http.bind_to_any_port("127.0.0.1");
+  if (scheme == Scheme::https) {
+    s.scheme = "https";
+    s.http = std::make_unique<httplib::SSLServer>(ca_file().c_str(),
+                                                  FAKE_BOT_API_FILES "/fake_bot_api_key.pem");
+    if (!s.http->is_valid()) throw std::runtime_error("the fake Bot API's certificate is unusable");
+  } else {
+    s.scheme = "http";
+    s.http = std::make_unique<httplib::Server>();
+  }
+  s.http->set_tcp_nodelay(true);  // answers leave at once, not after a delayed acknowledgement
+  s.http->Post(R"(/bot([^/]+)/([A-Za-z]+))",
+               [&s](const httplib::Request& request, httplib::Response& response) {
+                 s.handle(request, response);
+               });
+  s.port = s.http->bind_to_any_port("127.0.0.1");
   if (s.port <= 0) throw std::runtime_error("the fake Bot API could not bind to 127.0.0.1");
-  s.thread = std::thread([&s] { s.http.listen_after_bind(); });
-  while (!s.http.is_running()) std::this_thread::sleep_for(1ms);
+  s.thread = std::thread([&s] { s.http->listen_after_bind(); });
+  while (!s.http->is_running()) std::this_thread::sleep_for(1ms);
 }
 
 FakeBotApi::~FakeBotApi() {
@@ -233,12 +245,16 @@ FakeBotApi::~FakeBotApi() {
     server_->shutting_down = true;
   }
   server_->changed.notify_all();
-  server_->http.stop();
+  server_->http->stop();
   server_->thread.join();
 }
 
 std::string FakeBotApi::url() const {
-  return "http://127.0.0.1:" + std::to_string(server_->port);
+  return server_->scheme + "://127.0.0.1:" + std::to_string(server_->port);
+}
+
+std::string FakeBotApi::ca_file() {
+  return FAKE_BOT_API_FILES "/fake_bot_api_cert.pem";
 }
 
 std::int64_t FakeBotApi::push_text(std::int64_t chat_id, std::string text,
@@ -249,6 +265,10 @@ std::int64_t FakeBotApi::push_text(std::int64_t chat_id, std::string text,
          {"chat", {{"id", chat_id}, {"type", "private"}}},
          {"date", 1700000000},
          {"text", std::move(text)}}}});
+}
+
+std::int64_t FakeBotApi::push_json(std::string_view update) {
+  return server_->push(json::parse(update));
 }
 
 void FakeBotApi::fail_next(std::string method, Fault fault, int times) {

@@ -6,6 +6,9 @@
 // updates; a getUpdates that arrives while another waits ends the older one
 // with 409 Conflict. Tests add incoming messages, schedule faults for the
 // next calls of a method, and read back every call and every message sent.
+//
+// It speaks plain HTTP, or HTTPS with a self-signed certificate for
+// 127.0.0.1 (ca_file) that a client must be told to trust.
 #pragma once
 
 #include <chrono>
@@ -50,18 +53,25 @@ class FakeBotApi {
   static constexpr std::string_view kToken = "123456:TEST-token_AbC";
   static constexpr std::int64_t kBotId = 123456;
 
-  explicit FakeBotApi(std::string username = "ThisBot");
+  enum class Scheme { http, https };
+
+  explicit FakeBotApi(std::string username = "ThisBot", Scheme scheme = Scheme::http);
   ~FakeBotApi();
   FakeBotApi(const FakeBotApi&) = delete;
   FakeBotApi& operator=(const FakeBotApi&) = delete;
 
-  // The base address, "http://127.0.0.1:<port>".
+  // The base address, "http://127.0.0.1:<port>" (or https).
   std::string url() const;
+  // The certificate of the HTTPS server, which is its own authority.
+  static std::string ca_file();
 
   // Queues an incoming text message in `chat_id` from user `from_id` (the
   // chat's own id when absent); returns its update_id.
   std::int64_t push_text(std::int64_t chat_id, std::string text,
                          std::optional<std::int64_t> from_id = std::nullopt);
+  // Queues an update given as JSON text, which need not be a valid update;
+  // it gets the next update_id. Returns that id.
+  std::int64_t push_json(std::string_view update);
 
   // The next `times` calls of `method` are answered with `fault`.
   void fail_next(std::string method, Fault fault, int times = 1);

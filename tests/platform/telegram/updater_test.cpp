@@ -188,18 +188,75 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
-TEST_F(UpdaterTest, ARefusalEndsFetchingWithoutARetry) {
-  api.fail_next("getUpdates", Fault::http(400));
+struct RefusalCase {
+  const char* name;
+  Fault fault;
+  bool retried;      // whether fetching goes on after the refusal
+  const char* says;  // what the one line on standard output says
+
+  friend void PrintTo(const RefusalCase& c, std::ostream* out) { *out << c.name; }
+};
+
+constexpr const char* kWebhookConflict =
+    R"({"ok":false,"error_code":409,"description":"Conflict: can't use getUpdates method )"
+    R"(while webhook is active; use deleteWebhook to delete the webhook first"})";
+
+class UpdaterRefusalTest : public UpdaterTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+// getUpdates is refused three times running. A refusal that may pass (a
+// conflict with another poller or a webhook, any other 4xx) is retried with
+// back-off and reported once for the whole episode; a token the service does
+// not know (401, 404) ends fetching after the first.
+TEST_P(UpdaterRefusalTest, OnlyAnUnknownTokenEndsFetching) {
+  const RefusalCase& c = GetParam();
+  api.push_text(42, "one");
+  api.fail_next("getUpdates", c.fault, 3);
   auto updater = make_updater();
   ::testing::internal::CaptureStdout();
   updater->start_polling();
-  ASSERT_TRUE(api.wait_for([&] { return !updater->running(); }));
+  bool settled = false;
+  if (c.retried) {
+    settled = wait_served(1);
+    api.push_text(42, "two");
+    settled = settled && wait_served(2);
+  } else {
+    settled = api.wait_for([&] { return !updater->running(); });
+  }
+  updater->stop();
   const std::string out = ::testing::internal::GetCapturedStdout();
-  ASSERT_TRUE(updater->error());
-  EXPECT_NE(updater->error()->find("HTTP 400"), std::string::npos);
-  EXPECT_EQ(out, "Telegram: the update fetcher stopped: " + *updater->error() + "\n");
-  EXPECT_EQ(api.count("getUpdates"), 1u);
+  ASSERT_TRUE(settled) << out;
+
+  EXPECT_EQ(std::ranges::count(out, '\n'), 1) << out;
+  EXPECT_NE(out.find(c.says), std::string::npos) << out;
+  EXPECT_EQ(out.find("webhook") != std::string::npos,
+            std::string_view(c.name).find("webhook") != std::string_view::npos)
+      << out;
+  if (c.retried) {
+    EXPECT_EQ(served(), (Strings{"one", "two"}));
+    EXPECT_EQ(updater->error(), std::nullopt);
+    EXPECT_GE(api.count("getUpdates"), 4u);
+  } else {
+    EXPECT_TRUE(served().empty());
+    ASSERT_TRUE(updater->error());
+    EXPECT_EQ(out, "Telegram: the update fetcher stopped: " + *updater->error() + "\n");
+    EXPECT_EQ(api.count("getUpdates"), 1u);
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, UpdaterRefusalTest,
+    ::testing::Values(RefusalCase{"conflict_with_another_poller", Fault::http(409), true,
+                                  "HTTP 409: Conflict: terminated by other getUpdates request"},
+                      RefusalCase{"conflict_with_a_webhook",
+                                  {.status = 409, .body = kWebhookConflict},
+                                  true,
+                                  "while a webhook is set for this bot"},
+                      RefusalCase{"bad_request", Fault::http(400), true, "HTTP 400"},
+                      RefusalCase{"forbidden", Fault::http(403), true, "HTTP 403"},
+                      RefusalCase{"token_unknown_404", Fault::http(404), false, "HTTP 404"},
+                      RefusalCase{"token_refused_401", Fault::http(401), false,
+                                  "refused the bot token"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UpdaterTest, ARefusedTokenEndsFetchingWithAClearError) {
   auto updater = make_updater(fast_updater_options(), fast_bot_options(), "999:wrong");
@@ -212,6 +269,38 @@ TEST_F(UpdaterTest, ARefusedTokenEndsFetchingWithAClearError) {
   EXPECT_EQ(api.count("getMe"), 1u);
   EXPECT_EQ(api.count("getUpdates"), 0u);
 }
+
+class UpdaterMalformedTest : public UpdaterTest,
+                             public ::testing::WithParamInterface<const char*> {};
+
+// Updates that cannot be read are skipped, reported and confirmed; the
+// others are served as usual, also when the bad one comes last.
+TEST_P(UpdaterMalformedTest, AnUpdateThatCannotBeReadIsSkipped) {
+  api.push_text(42, "a");
+  const auto first = api.push_json(GetParam());
+  api.push_text(42, "b");
+  const auto last = api.push_json(GetParam());
+  auto updater = make_updater();
+  ::testing::internal::CaptureStdout();
+  updater->start_polling();
+  const bool settled = wait_served(2) && api.wait_for([&] { return api.unconfirmed() == 0; });
+  updater->stop();
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(settled) << out;
+  EXPECT_EQ(served(), (Strings{"a", "b"}));
+  EXPECT_EQ(updater->error(), std::nullopt);
+  for (const auto id : {first, last}) {
+    EXPECT_NE(out.find("Telegram: skipped update " + std::to_string(id) + ", which"),
+              std::string::npos)
+        << out;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, UpdaterMalformedTest,
+    ::testing::Values(R"({"message": {"chat": {"id": "x"}, "date": 1, "text": "bad"}})",
+                      R"({"message": {"date": 1, "text": "bad"}})",
+                      R"({"message": {"chat": {"id": 42}, "date": 1, "text": 5}})"));
 
 TEST_F(UpdaterTest, RetryAfterIsWaitedOutAndStopEndsTheWait) {
   api.fail_next("getUpdates", Fault::too_many_requests(3600));

@@ -144,6 +144,23 @@ TEST_F(TelegramBotTest, GetUpdatesWhilePollingGoesThroughTheFetcher) {
   EXPECT_EQ(bot.error(), std::nullopt);
 }
 
+// What get_chat_id takes from a polling bot is served all the same: a
+// "/stop" pending during a self-check still stops the engine.
+TEST(TelegramBot, UpdatesTakenWhilePollingAreStillServed) {
+  FakeBotApi api;
+  // The fetcher's first poll hangs, so that the message waits for the take.
+  api.fail_next("getUpdates", {.status = 500, .delay = 60s});
+  TelegramBot bot(std::string(FakeBotApi::kToken), test_options(api));
+  ASSERT_TRUE(api.wait_for([&] { return api.count("getUpdates") == 1; }));
+  api.push_text(kOwner, "/stop");
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(bot.get_chat_id(), kOwner);
+  ::testing::internal::GetCapturedStdout();
+  ASSERT_TRUE(api.wait_for_sent(1));
+  EXPECT_EQ(unstamped(api.texts_to(kOwner).front()), "[T] Terminating Zantrix...");
+  EXPECT_EQ(bot.zantrix_status(), "Terminated");
+}
+
 TEST_F(TelegramBotTest, CloseDuringALongPollReturnsPromptly) {
   ASSERT_TRUE(api.wait_for([&] { return api.waiting_polls() == 1; }));
   const auto start = Clock::now();

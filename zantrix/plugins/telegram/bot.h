@@ -139,8 +139,9 @@ class TelegramBot {
 
   // Takes the pending updates through the update fetcher (never a second
   // poll beside it) into `updates`, and writes the first one's text form on
-  // standard output. With nothing pending, `updates` becomes empty and a
-  // run-time error says so.
+  // standard output. A polling bot still serves the updates taken, so a
+  // command pending meanwhile is carried out all the same. With nothing
+  // pending, `updates` becomes empty and a run-time error says so.
   void get_updates();
   // get_updates, then the id of the sender of the first update's message.
   std::int64_t get_chat_id();
