@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
 #include <new>
 #include <utility>
@@ -30,6 +31,13 @@ void initialise_curl() {
       throw std::runtime_error("libcurl could not be initialised");
     }
   });
+}
+
+std::optional<std::string> ca_file_of(const BotOptions& options) {
+  if (options.ca_file) return options.ca_file;
+  const char* named = std::getenv("SSL_CERT_FILE");
+  if (named == nullptr || *named == '\0') return std::nullopt;
+  return named;
 }
 
 std::string redact(std::string text, const std::string& token) {
@@ -177,6 +185,7 @@ Bot::Bot(std::string token, std::string base_url, BotOptions options)
         while (!base_url.empty() && base_url.back() == '/') base_url.pop_back();
         return std::move(base_url);
       }()),
+      ca_file_(ca_file_of(options)),
       options_(options),
       outbox_([this](std::int64_t chat_id, const std::string& text,
                      std::stop_token stop) { send_message(chat_id, text, std::move(stop)); },
@@ -241,6 +250,7 @@ Bot::Result Bot::call(std::string_view method, const std::string& body,
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS,
                    static_cast<long>(options_.connect_timeout.count()));
   curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout.count()));
+  if (ca_file_) curl_easy_setopt(easy, CURLOPT_CAINFO, ca_file_->c_str());
 
   const CURLcode code = lease.channel->perform(stop);
   if (code != CURLE_OK) throw_transfer_error(where, code, redact(detail, token_).c_str());

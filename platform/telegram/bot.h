@@ -38,6 +38,10 @@ namespace platform::telegram {
 inline constexpr std::string_view kDefaultBaseUrl = "https://api.telegram.org";
 
 struct BotOptions {
+  // A PEM file of the certificate authorities that HTTPS answers must be
+  // signed by; absent: the file named by the environment variable
+  // SSL_CERT_FILE when it is set, else libcurl's own.
+  std::optional<std::string> ca_file{};
   std::chrono::milliseconds connect_timeout{10000};
   std::chrono::milliseconds request_timeout{15000};
   std::chrono::milliseconds poll_grace{10000};
@@ -95,6 +99,7 @@ class Bot {
 
   const std::string token_;
   const std::string base_url_;
+  const std::optional<std::string> ca_file_;
   const BotOptions options_;
   mutable std::mutex mutex_;
   std::vector<std::unique_ptr<Channel>> idle_;

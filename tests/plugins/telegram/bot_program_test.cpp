@@ -45,27 +45,42 @@ class ProgramRun {
     std::string err;
   };
 
-  ProgramRun(const fs::path& folder, std::vector<std::string> args)
+  // Runs `program` with `args`; its standard input is a pipe that stays open
+  // until end_input.
+  ProgramRun(const fs::path& folder, std::vector<std::string> args,
+             std::string program = ZANTRIX_PROGRAM)
       : out_(folder / "stdout.txt"), err_(folder / "stderr.txt") {
+    int input[2];
+    EXPECT_EQ(pipe2(input, O_CLOEXEC), 0);
+    input_ = input[1];
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
     posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    args.insert(args.begin(), ZANTRIX_PROGRAM);
+    args.insert(args.begin(), program);
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    const int error = posix_spawn(&pid_, ZANTRIX_PROGRAM, &actions, nullptr, argv.data(), environ);
+    const int error = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    close(input[0]);
     if (error != 0) pid_ = 0;
-    EXPECT_EQ(error, 0) << "could not start " << ZANTRIX_PROGRAM;
+    EXPECT_EQ(error, 0) << "could not start " << program;
   }
 
   ~ProgramRun() {
+    end_input();
     if (pid_ > 0) {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
+  }
+
+  // Closes the program's standard input.
+  void end_input() {
+    if (input_ >= 0) close(input_);
+    input_ = -1;
   }
 
   // Waits for the program to end; a program still running after `limit` is
@@ -78,7 +93,7 @@ class ProgramRun {
       const pid_t ended = waitpid(pid_, &status, WNOHANG);
       if (ended == pid_) {
         pid_ = 0;
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       } else if (Clock::now() > deadline) {
         ADD_FAILURE() << "the program did not end";
         break;
@@ -94,6 +109,7 @@ class ProgramRun {
  private:
   fs::path out_;
   fs::path err_;
+  int input_ = -1;
   pid_t pid_ = 0;
 };
 
@@ -303,6 +319,24 @@ TEST_F(BotProgramTest, ARefusedTokenEndsTheProgramWithoutShowingIt) {
   EXPECT_NE(result.err.find("refused the bot token (HTTP 401"), std::string::npos) << result.err;
   EXPECT_EQ(result.out.find(token), std::string::npos);
   EXPECT_EQ(result.err.find(token), std::string::npos);
+}
+
+// A program that ends without closing the process-wide bot, while the bot's
+// long poll over HTTPS is open, ends cleanly: the bot is shut down before the
+// exit-time clean-up of the TLS library under libcurl.
+TEST_F(BotProgramTest, AProgramThatNeverClosesTheBotEndsCleanlyDuringALongPoll) {
+  FakeBotApi tls("ThisBot", FakeBotApi::Scheme::https);
+  ProgramRun program(
+      folder_,
+      {tls.url(), std::string(FakeBotApi::kToken), std::to_string(kOwner), FakeBotApi::ca_file()},
+      BOT_EXIT_PROGRAM);
+  tls.push_text(kOwner, "/balance");
+  ASSERT_TRUE(tls.wait_for(
+      [&] { return !tls.sent().empty() && tls.unconfirmed() == 0 && tls.waiting_polls() == 1; }));
+  program.end_input();
+  const auto result = program.wait();
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "zantrix/plugins/telegram/bot.h"
 
+#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 #include <utility>
@@ -41,11 +42,28 @@ class ForeignChatGuard : public pt::Handler {
 struct Instance {
   std::mutex mutex;
   std::unique_ptr<TelegramBot> bot;
+  bool exit_hook_registered = false;
 };
 
 Instance& instance() {
   static Instance the;
   return the;
+}
+
+// Closes and destroys the process-wide bot when the process exits: stops
+// fetching, confirms what was served, sends what is queued and closes the
+// connections. The libraries under the bot client (libcurl, and the TLS
+// library under it) register exit-time clean-ups of their own when the first
+// client initialises them; exit runs such functions, and the destructors of
+// static objects, in the reverse order of their registration, so this one,
+// registered after the client was created, runs while those libraries still
+// work. Without it the bot would go with the destructor of the instance,
+// after their clean-up, and its last network calls would run on a torn-down
+// TLS library.
+void close_at_exit() {
+  Instance& the = instance();
+  const std::lock_guard lock(the.mutex);
+  the.bot.reset();
 }
 
 std::unique_ptr<CustomedExtBot> make_client(std::string token, TelegramBot::Options& options) {
@@ -261,8 +279,10 @@ void TelegramBot::close() {
 TelegramBot& bot() {
   Instance& the = instance();
   const std::lock_guard lock(the.mutex);
-  if (!the.bot)
+  if (!the.bot) {
     the.bot = std::make_unique<TelegramBot>(framework::zantrix_config().TELEGRAM_TOKEN());
+    if (!the.exit_hook_registered) the.exit_hook_registered = std::atexit(&close_at_exit) == 0;
+  }
   return *the.bot;
 }
 

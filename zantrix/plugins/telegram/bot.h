@@ -171,7 +171,9 @@ class TelegramBot {
 
 // The process-wide bot, created at the first call from TELEGRAM_TOKEN,
 // TELEGRAM_API_URL and TELEGRAM_CHAT_ID of zantrix_config(); polling starts
-// then. Never created before it is asked for.
+// then. Never created before it is asked for. A program need not close it:
+// it is closed and destroyed when the process exits, before the libraries it
+// uses are torn down; it must not be used once exit has begun.
 TelegramBot& bot();
 
 // The self-check: finds the chat of the first pending message, answers it
