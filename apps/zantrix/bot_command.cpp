@@ -4,7 +4,8 @@
 // commands until "/stop" and plays the engine's part from the record store:
 // it polls the bot's requests, answers those the store can serve, answers the
 // others with "Not connected to an engine", and clears each request once it
-// is answered. It reads the store only, so it can watch beside a live engine.
+// is answered. It reads the store only, so it can watch beside a live engine:
+// the balance and positions it shows are the engine's latest snapshot.
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -36,8 +37,12 @@ using plugins::telegram::TelegramBot;
 using namespace std::chrono_literals;
 
 constexpr auto kPollInterval = 100ms;
-// Messages are cut to stay below the Bot API's limit of 4096 characters.
+// Messages are cut to stay below the Bot API's limit of 4096 characters (a
+// byte count is never below the character count), with room left for the
+// note on lines not shown.
 constexpr std::size_t kMaxMessageBytes = 4000;
+// An answer takes at most this many messages; the lines beyond are counted.
+constexpr std::size_t kMaxMessagesPerAnswer = 4;
 constexpr std::string_view kNoStore = "No records: the record store is not available.";
 // The order statuses that can still change.
 constexpr std::string_view kActiveStatuses[] = {"SUBMITTING", "SUBMITTED", "PART_FILLED"};
@@ -132,8 +137,16 @@ std::string balance_text(DB& store) {
   return "Balance:\n" + row_text(balances, balances.rows() - 1, ": ", "\n");
 }
 
+// The engine's current positions: those recorded with the latest balance
+// snapshot, which they point to by balance_id.
 std::string positions_text(DB& store) {
-  return listing(by_id(store.select_records("position")), "Positions", "No positions recorded.");
+  const Table latest =
+      store.select_records("balance", std::vector<std::string>{"id"},
+                           {{"condition_str", std::string("id = (SELECT MAX(id) FROM balance)")}});
+  if (latest.empty()) return "No open positions.";
+  const std::int64_t balance_id = latest.column("id").integers()[0];
+  return listing(by_id(store.select_records("position", {}, {{"balance_id", balance_id}})),
+                 "Positions", "No open positions.");
 }
 
 std::string orders_text(DB& store, const RequestState& request) {
@@ -151,10 +164,12 @@ std::string deals_text(DB& store, const RequestState& request) {
       "Deals (last " + std::to_string(request.num_deals_displayed) + ")", "No deals recorded.");
 }
 
-// Sends `text` in pieces that stay under the message limit, cut at line
-// breaks where possible and never inside a UTF-8 character.
+// Sends `text` in at most kMaxMessagesPerAnswer pieces that stay under the
+// message limit, cut at line breaks where possible and never inside a UTF-8
+// character. When the text needs more, the last piece ends with the count of
+// the lines left out.
 void send_long(TelegramBot& bot, std::string_view text) {
-  while (!text.empty()) {
+  for (std::size_t sent = 0; !text.empty(); ++sent) {
     std::size_t cut = text.size();
     if (cut > kMaxMessageBytes) {
       cut = text.rfind('\n', kMaxMessageBytes);
@@ -163,9 +178,15 @@ void send_long(TelegramBot& bot, std::string_view text) {
         while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
       }
     }
-    bot.send_message(std::string(text.substr(0, cut)));
+    std::string piece(text.substr(0, cut));
     text.remove_prefix(cut);
     if (!text.empty() && text.front() == '\n') text.remove_prefix(1);
+    if (sent + 1 == kMaxMessagesPerAnswer && !text.empty()) {
+      const auto left_out = std::ranges::count(text, '\n') + (text.back() == '\n' ? 0 : 1);
+      piece += "\n(" + std::to_string(left_out) + " more lines not shown)";
+      text = {};
+    }
+    bot.send_message(std::move(piece));
   }
 }
 

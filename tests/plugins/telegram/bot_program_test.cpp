@@ -162,29 +162,42 @@ framework::DateTime at(const char* text) {
   return framework::parse_datetime(text);
 }
 
-// A store with two balances, a position, three orders and two deals.
+// A balance snapshot with `positions` positions, as an engine records it:
+// the balance row first, then its positions pointing to it.
+void add_snapshot(sqlite3::DB& db, double cash, int positions) {
+  db.insert_records("balance", {{"broker_name", std::string("CQG")},
+                                {"broker_environment", std::string("SIMULATE")},
+                                {"broker_account_id", std::int64_t{1}},
+                                {"broker_account", std::string("ACC1")},
+                                {"strategy_account_id", std::int64_t{1}},
+                                {"strategy_account", std::string("S1")},
+                                {"strategy_version", std::string("1.0")},
+                                {"cash", cash},
+                                {"available_cash", 90000.0},
+                                {"update_time", at("2024-03-05 10:00:00")}});
+  const std::int64_t balance_id =
+      db.select_records("balance", std::vector<std::string>{"id"},
+                        {{"condition_str", std::string("id = last_insert_rowid()")}})
+          .column("id")
+          .integers()[0];
+  for (int i = 0; i < positions; ++i) {
+    db.insert_records("position", {{"balance_id", balance_id},
+                                   {"security_name", std::string("Tencent")},
+                                   {"security_code", std::string("HK.00700")},
+                                   {"direction", std::string("LONG")},
+                                   {"holding_price", 300.5 + i},
+                                   {"quantity", std::int64_t{100}},
+                                   {"update_time", at("2024-03-05 10:00:00")}});
+  }
+}
+
+// A store with two balance snapshots of one position each, three orders and
+// two deals.
 void fill_store(const fs::path& folder) {
   framework::zantrix_config().set_DB({{"sqlite3", folder.string()}});
   sqlite3::DB db;
-  for (const double cash : {50000.0, 100000.5}) {
-    db.insert_records("balance", {{"broker_name", std::string("CQG")},
-                                  {"broker_environment", std::string("SIMULATE")},
-                                  {"broker_account_id", std::int64_t{1}},
-                                  {"broker_account", std::string("ACC1")},
-                                  {"strategy_account_id", std::int64_t{1}},
-                                  {"strategy_account", std::string("S1")},
-                                  {"strategy_version", std::string("1.0")},
-                                  {"cash", cash},
-                                  {"available_cash", 90000.0},
-                                  {"update_time", at("2024-03-05 10:00:00")}});
-  }
-  db.insert_records("position", {{"balance_id", std::int64_t{2}},
-                                 {"security_name", std::string("Tencent")},
-                                 {"security_code", std::string("HK.00700")},
-                                 {"direction", std::string("LONG")},
-                                 {"holding_price", 300.5},
-                                 {"quantity", std::int64_t{100}},
-                                 {"update_time", at("2024-03-05 10:00:00")}});
+  add_snapshot(db, 50000.0, 1);
+  add_snapshot(db, 100000.5, 1);
   for (const char* status : {"FILLED", "SUBMITTED", "PART_FILLED"}) {
     db.insert_records("trading_order", {{"broker_order_id", std::string("B-") + status},
                                         {"balance_id", std::int64_t{2}},
@@ -262,7 +275,7 @@ TEST_F(BotProgramTest, ServesTheStoreUntilStop) {
                      "available_cash: 90000.0\nupdate_time: 2024-03-05 10:00:00"}));
   EXPECT_EQ(ask("/positions", 2),
             (Answers{"[T] Fetching positions...",
-                     "Positions:\nid=1, balance_id=2, security_name=Tencent, "
+                     "Positions:\nid=2, balance_id=2, security_name=Tencent, "
                      "security_code=HK.00700, direction=LONG, holding_price=300.5, quantity=100, "
                      "update_time=2024-03-05 10:00:00"}));
   EXPECT_EQ(ask("/orders -a 5", 3),
@@ -299,6 +312,48 @@ TEST_F(BotProgramTest, ServesTheStoreUntilStop) {
   EXPECT_NE(result.out.find("refused a message from chat 666"), std::string::npos);
   EXPECT_TRUE(result.out.ends_with("Stopped by /stop.\n")) << result.out;
   EXPECT_EQ(api.unconfirmed(), 0u);
+}
+
+// "/positions" answers with the positions of the latest balance snapshot,
+// the engine's current ones, in at most four messages of whole lines within
+// the message limit; the lines left out are counted.
+TEST_F(BotProgramTest, PositionsAreTheLatestSnapshotsInAFewMessages) {
+  fill_store(folder_);
+  auto program = run(configure(FakeBotApi::kToken, kOwner, folder_), {});
+  sqlite3::DB db;
+  add_snapshot(db, 100000.0, 0);
+  EXPECT_EQ(ask("/positions", 2), (Answers{"[T] Fetching positions...", "No open positions."}));
+
+  constexpr int kHeld = 150;
+  add_snapshot(db, 100000.0, kHeld);
+  const Answers answers = ask("/positions", 5);
+  EXPECT_EQ(ask("/balance", 2).size(), 2u);  // nothing more came for /positions
+  ASSERT_EQ(answers.size(), 5u);
+  ASSERT_TRUE(answers[1].starts_with("Positions:\n"));
+  const std::regex row(R"(id=\d+, balance_id=4, security_name=Tencent, .*, )"
+                       R"(update_time=2024-03-05 10:00:00)");
+  const std::regex left_out(R"(\((\d+) more lines not shown\))");
+  int shown = 0;
+  int not_shown = 0;
+  for (std::size_t i = 1; i < answers.size(); ++i) {
+    EXPECT_LE(answers[i].size(), 4096u);
+    std::istringstream lines(answers[i]);
+    std::smatch match;
+    for (std::string line; std::getline(lines, line);) {
+      if (std::regex_match(line, row)) {
+        ++shown;
+      } else if (i == 4 && std::regex_match(line, match, left_out)) {
+        not_shown = std::stoi(match[1].str());
+      } else if (line != "Positions:") {
+        ADD_FAILURE() << "not a whole row: " << line;
+      }
+    }
+  }
+  EXPECT_GT(not_shown, 0);
+  EXPECT_EQ(shown + not_shown, kHeld);
+  db.close();
+  ask("/stop", 1);
+  EXPECT_EQ(program.wait().status, 0);
 }
 
 TEST_F(BotProgramTest, WithoutAStoreRecordRequestsAreAnsweredSo) {
