@@ -124,6 +124,14 @@ FileBuffer FileBuffer::open(const std::filesystem::path& path) {
       cannot_read(path, "the file shrank from " + std::to_string(size) + " to " +
                             std::to_string(got) + " bytes while it was read");
     }
+    // A file rewritten in place while it was read holds neither its old
+    // bytes nor its new ones.
+    struct stat after {};
+    if (::fstat(fd.get(), &after) != 0) cannot_read(path, errno);
+    if (after.st_size != st.st_size || after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
+        after.st_mtim.tv_nsec != st.st_mtim.tv_nsec) {
+      cannot_read(path, "the file changed while it was read");
+    }
     return FileBuffer(std::move(storage), size);
   }
   // A pipe or a device: blocks until the end, then one buffer of them all.

@@ -5,7 +5,7 @@
 // process truncates kills its reader with SIGBUS at the next touch, whereas
 // these bytes stay as they were read whatever happens to the file. Opening or
 // reading fails with a FileNotFoundError naming the path, also when a file
-// shrinks while it is being read.
+// shrinks, or is rewritten, while it is being read.
 //
 // The storage of a large buffer is kept when the buffer goes and serves the
 // next large file: filling memory touched before costs a copy, while fresh
