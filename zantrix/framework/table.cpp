@@ -169,6 +169,9 @@ std::span<const std::int64_t> Column::integers() const {
 std::span<const std::string> Column::texts() const {
   return values_as<std::string>(storage_, name_);
 }
+std::string_view Column::text_at(std::size_t row) const {
+  return texts()[row];
+}
 std::span<const DateTime> Column::datetimes() const {
   return values_as<DateTime>(storage_, name_);
 }

@@ -61,6 +61,9 @@ class Column {
   // The cell as a number: numbers as they are, integers converted, NaN when
   // missing; a ValueError for text and date-time columns.
   double number_at(std::size_t row) const;
+  // The text of a cell of a text column (empty when missing), valid until
+  // the column changes; a ValueError for a column of another kind.
+  std::string_view text_at(std::size_t row) const;
 
   void reserve(std::size_t rows);
   void push_number(double v);
