@@ -75,7 +75,7 @@ std::string cell_text(const framework::Column& column, std::size_t row) {
     case framework::ColumnKind::Integer:
       return std::to_string(column.integers()[row]);
     case framework::ColumnKind::Text:
-      return column.texts()[row];
+      return std::string(column.texts()[row]);
     case framework::ColumnKind::DateTime:
       return framework::format_datetime(column.datetimes()[row]);
   }

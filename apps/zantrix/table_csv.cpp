@@ -7,7 +7,7 @@
 namespace zantrix::app {
 namespace {
 
-void put_text(std::string& out, const std::string& text) {
+void put_text(std::string& out, std::string_view text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) {
     out += text;
     return;

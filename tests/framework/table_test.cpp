@@ -259,8 +259,8 @@ TEST(TableLookup, UnknownColumnIsAKeyErrorNamingIt) {
 TEST(TableEquality, MissingCellsAreEqualWhateverTheyHold) {
   const zf::Table a(
       {zf::Column("close", Numbers{kNaN, 1}), texts_with_gaps("ticker", {"X", "Y"}, {0})});
-  zf::Table b = a;
-  b.column("ticker").texts_mut()[0] = "left over";
+  const zf::Table b(
+      {zf::Column("close", Numbers{kNaN, 1}), texts_with_gaps("ticker", {"left over", "Y"}, {0})});
   EXPECT_EQ(a, b);
 
   zf::Table moved_gap(
@@ -295,4 +295,47 @@ TEST(TableKeepRows, KeepsFlaggedRowsInPlaceWithLabelsAndMissingMarks) {
   EXPECT_TRUE(table.column("t").missing(0));
   EXPECT_EQ(table.column("t").texts()[1], "c");
   EXPECT_THROW(table.keep_rows(keep), zf::ValueError);
+}
+
+// Text cells live in one buffer: every operation that moves them must keep
+// each cell's characters, whatever their lengths, and the missing marks.
+TEST(TableTexts, EveryOperationKeepsEachCellsCharacters) {
+  const Texts cells{"", "a", std::string(300, 'b'), "c,\"d\"", "", "éé", "last"};
+  const auto make = [&] {
+    return zf::Table(
+        {zf::Column("n", Integers{6, 5, 4, 3, 2, 1, 0}), texts_with_gaps("t", cells, {1, 4})});
+  };
+  const auto model = [&](std::vector<std::size_t> rows) {
+    Texts expected;
+    for (const std::size_t r : rows) expected.push_back(r == 1 || r == 4 ? "" : cells[r]);
+    return expected;
+  };
+  const auto shown = [](const zf::Table& t) {
+    Texts out;
+    for (std::size_t r = 0; r < t.rows(); ++r) out.emplace_back(t.column("t").text_at(r));
+    return out;
+  };
+  const std::vector<std::uint8_t> flags{1, 0, 1, 1, 0, 0, 1};
+
+  zf::Table kept = make();
+  kept.keep_rows(flags);
+  EXPECT_EQ(shown(kept), model({0, 2, 3, 6}));
+  EXPECT_EQ(shown(make().select(flags)), model({0, 2, 3, 6}));
+  EXPECT_EQ(shown(make().take(std::vector<std::size_t>{6, 2, 2, 1})), model({6, 2, 2, 1}));
+  zf::Table sorted = make();
+  sorted.sort_by("n");
+  EXPECT_EQ(shown(sorted), model({6, 5, 4, 3, 2, 1, 0}));
+  EXPECT_TRUE(sorted.column("t").missing(2) && sorted.column("t").missing(5));
+  zf::Table appended = make();
+  appended.append(kept);
+  const zf::Table parts[] = {make(), kept};
+  EXPECT_EQ(zf::Table::concat(parts), appended);
+  EXPECT_EQ(shown(appended), [&] {
+    auto all = model({0, 1, 2, 3, 4, 5, 6});
+    for (const auto& cell : model({0, 2, 3, 6})) all.push_back(cell);
+    return all;
+  }());
+  zf::Table by_text = make();
+  by_text.sort_by("t");
+  EXPECT_EQ(shown(by_text), model({0, 2, 3, 6, 5, 1, 4}));
 }

@@ -19,7 +19,7 @@ template <class T>
 constexpr ColumnKind kind_of() {
   if constexpr (std::is_same_v<T, double>) return ColumnKind::Number;
   if constexpr (std::is_same_v<T, std::int64_t>) return ColumnKind::Integer;
-  if constexpr (std::is_same_v<T, std::string>) return ColumnKind::Text;
+  if constexpr (std::is_same_v<T, TextCells>) return ColumnKind::Text;
   if constexpr (std::is_same_v<T, DateTime>) return ColumnKind::DateTime;
 }
 
@@ -37,17 +37,21 @@ Column::Storage empty_storage(ColumnKind kind) {
     case ColumnKind::Integer:
       return std::vector<std::int64_t>{};
     case ColumnKind::Text:
-      return std::vector<std::string>{};
+      return TextCells{};
     case ColumnKind::DateTime:
       return std::vector<DateTime>{};
   }
   throw ValueError("unknown column kind " + std::to_string(static_cast<int>(kind)));
 }
 
-// The values of `storage` as a vector of T, or a ValueError naming the column.
+// The values of `storage` as a vector of T (TextCells for texts), or a
+// ValueError naming the column.
+template <class T>
+using StoredAs = std::conditional_t<std::is_same_v<T, TextCells>, TextCells, std::vector<T>>;
+
 template <class T, class S>
 auto& values_as(S& storage, const std::string& name) {
-  if (auto* values = std::get_if<std::vector<T>>(&storage)) return *values;
+  if (auto* values = std::get_if<StoredAs<T>>(&storage)) return *values;
   throw ValueError("column " + quoted(name) + " holds " +
                    std::string(column_kind_name(static_cast<ColumnKind>(storage.index()))) +
                    " cells, not " + std::string(column_kind_name(kind_of<T>())));
@@ -136,7 +140,9 @@ Column::Column(std::string name, std::vector<double> values)
     : name_(std::move(name)), storage_(std::move(values)) {}
 Column::Column(std::string name, std::vector<std::int64_t> values)
     : name_(std::move(name)), storage_(std::move(values)) {}
-Column::Column(std::string name, std::vector<std::string> values)
+Column::Column(std::string name, const std::vector<std::string>& values)
+    : name_(std::move(name)), storage_(TextCells(values)) {}
+Column::Column(std::string name, TextCells values)
     : name_(std::move(name)), storage_(std::move(values)) {}
 Column::Column(std::string name, std::vector<DateTime> values)
     : name_(std::move(name)), storage_(std::move(values)) {}
@@ -166,11 +172,12 @@ std::span<const double> Column::numbers() const {
 std::span<const std::int64_t> Column::integers() const {
   return values_as<std::int64_t>(storage_, name_);
 }
-std::span<const std::string> Column::texts() const {
-  return values_as<std::string>(storage_, name_);
+const TextCells& Column::texts() const {
+  return values_as<TextCells>(storage_, name_);
 }
 std::string_view Column::text_at(std::size_t row) const {
-  return texts()[row];
+  const TextCells& cells = texts();
+  return missing(row) ? std::string_view{} : cells[row];
 }
 std::span<const DateTime> Column::datetimes() const {
   return values_as<DateTime>(storage_, name_);
@@ -178,8 +185,8 @@ std::span<const DateTime> Column::datetimes() const {
 std::vector<double>& Column::numbers_mut() {
   return values_as<double>(storage_, name_);
 }
-std::vector<std::string>& Column::texts_mut() {
-  return values_as<std::string>(storage_, name_);
+TextCells& Column::texts_mut() {
+  return values_as<TextCells>(storage_, name_);
 }
 
 double Column::number_at(std::size_t row) const {
@@ -204,8 +211,8 @@ void Column::push_integer(std::int64_t v) {
   values_as<std::int64_t>(storage_, name_).push_back(v);
 }
 
-void Column::push_text(std::string v) {
-  values_as<std::string>(storage_, name_).push_back(std::move(v));
+void Column::push_text(std::string_view v) {
+  values_as<TextCells>(storage_, name_).push_back(v);
 }
 
 void Column::push_datetime(DateTime v) {
@@ -240,7 +247,8 @@ void Column::set_missing(std::size_t row) {
         if constexpr (std::is_same_v<T, double>) {
           values[row] = kMissingNumber;
         } else {
-          values[row] = T{};
+          // A text cell keeps its characters; only its mark says it is gone.
+          if constexpr (!std::is_same_v<T, std::string_view>) values[row] = T{};
           if (missing_.size() < values.size()) {
             extend_mask(missing_, values.size(), values.capacity());
           }
@@ -253,14 +261,18 @@ void Column::set_missing(std::size_t row) {
 void Column::keep_cells(std::span<const std::uint8_t> keep) {
   std::visit(
       [&](auto& values) {
-        std::size_t kept = 0;
-        for (std::size_t i = 0; i < values.size(); ++i) {
-          if (keep[i] != 0) {
-            if (kept != i) values[kept] = std::move(values[i]);
-            ++kept;
+        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(values)>, TextCells>) {
+          values.keep(keep);
+        } else {
+          std::size_t kept = 0;
+          for (std::size_t i = 0; i < values.size(); ++i) {
+            if (keep[i] != 0) {
+              if (kept != i) values[kept] = std::move(values[i]);
+              ++kept;
+            }
           }
+          values.resize(kept);
         }
-        values.resize(kept);
       },
       storage_);
   std::size_t kept = 0;
@@ -321,7 +333,11 @@ void Column::append(const Column& other) {
       [&](auto& values) {
         const auto& theirs = std::get<std::remove_cvref_t<decltype(values)>>(other.storage_);
         values.reserve(total);
-        values.insert(values.end(), theirs.begin(), theirs.end());
+        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(values)>, TextCells>) {
+          values.append(theirs);
+        } else {
+          values.insert(values.end(), theirs.begin(), theirs.end());
+        }
         return values.capacity();
       },
       storage_);

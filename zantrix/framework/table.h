@@ -1,11 +1,12 @@
 // Table: a small columnar table with integer row labels.
 //
 // Each column has a name and one kind (number, integer, text, date-time);
-// any cell may be missing. A number cell that is missing also holds NaN, and
-// a NaN number counts as missing. Rows carry integer labels, 0, 1, 2, ...
-// after `renumber()`; selection, sorting and appending keep each row's label.
-// Operations keep the column set. A Table is a value: copies are deep, and it
-// is not safe to modify one Table from two threads.
+// any cell may be missing. A text column keeps its cells in one character
+// buffer (TextCells) and hands them out as std::string_view. A number cell that is missing also
+// holds NaN, and a NaN number counts as missing. Rows carry integer labels, 0, 1, 2, ... after
+// `renumber()`; selection, sorting and appending keep each row's label. Operations keep the column
+// set. A Table is a value: copies are deep, and it is not safe to modify one Table from two
+// threads.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "zantrix/framework/datetime.h"
+#include "zantrix/framework/text_cells.h"
 
 namespace zantrix::framework {
 
@@ -30,13 +32,14 @@ std::string_view column_kind_name(ColumnKind kind);
 // that hold no value (their stored value is then unspecified, NaN for numbers).
 class Column {
  public:
-  using Storage = std::variant<std::vector<double>, std::vector<std::int64_t>,
-                               std::vector<std::string>, std::vector<DateTime>>;
+  using Storage = std::variant<std::vector<double>, std::vector<std::int64_t>, TextCells,
+                               std::vector<DateTime>>;
 
   Column(std::string name, ColumnKind kind);
   Column(std::string name, std::vector<double> values);
   Column(std::string name, std::vector<std::int64_t> values);
-  Column(std::string name, std::vector<std::string> values);
+  Column(std::string name, const std::vector<std::string>& values);
+  Column(std::string name, TextCells values);
   Column(std::string name, std::vector<DateTime> values);
 
   const std::string& name() const { return name_; }
@@ -50,13 +53,13 @@ class Column {
   // Typed access; a ValueError when the column is of another kind.
   std::span<const double> numbers() const;
   std::span<const std::int64_t> integers() const;
-  std::span<const std::string> texts() const;
+  const TextCells& texts() const;
   std::span<const DateTime> datetimes() const;
   // The stored values for filling or editing in place. A number set to NaN
   // becomes missing; the missing marks of a text column are not changed by
-  // writing through `texts_mut`.
+  // appending through `texts_mut`.
   std::vector<double>& numbers_mut();
-  std::vector<std::string>& texts_mut();
+  TextCells& texts_mut();
 
   // The cell as a number: numbers as they are, integers converted, NaN when
   // missing; a ValueError for text and date-time columns.
@@ -68,7 +71,7 @@ class Column {
   void reserve(std::size_t rows);
   void push_number(double v);
   void push_integer(std::int64_t v);
-  void push_text(std::string v);
+  void push_text(std::string_view v);
   void push_datetime(DateTime v);
   void push_missing();
   void append_missing(std::size_t count);

@@ -99,8 +99,8 @@ TEST_F(DemoSession, OrdersAndDealsInTheStoreMatchTheMarketsFillsOneForOne) {
   // Each order's last state agrees with its fills; what never filled ended
   // cancelled, and nothing is left working.
   for (std::size_t r = 0; r < orders.rows(); ++r) {
-    const std::string guid = orders.column("broker_order_id").texts()[r];
-    const std::string status = orders.column("status").texts()[r];
+    const std::string guid(orders.column("broker_order_id").texts()[r]);
+    const std::string status(orders.column("status").texts()[r]);
     EXPECT_EQ(orders.column("filled_quantity").number_at(r), filled[guid]) << guid;
     EXPECT_EQ(status, filled[guid] > 0 ? "FILLED" : "CANCELLED") << guid;
   }

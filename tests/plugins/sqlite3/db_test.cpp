@@ -25,6 +25,9 @@ template <class T>
 std::vector<T> all(std::span<const T> cells) {
   return {cells.begin(), cells.end()};
 }
+std::vector<std::string> all(const zf::TextCells& cells) {
+  return {cells.begin(), cells.end()};
+}
 
 // ---- Statement texts -------------------------------------------------------
 

@@ -113,7 +113,7 @@ std::string describe_row(const Table& table, std::size_t row) {
   const Column& ticker = table.column("ticker");
   const std::string when =
       time.missing(row) ? "<missing time>" : framework::format_datetime(time.datetimes()[row]);
-  const std::string contract = ticker.missing(row) ? "<missing ticker>" : ticker.texts()[row];
+  const std::string contract = ticker.missing(row) ? std::string("<missing ticker>") : std::string(ticker.texts()[row]);
   return when + " (" + contract + ")";
 }
 

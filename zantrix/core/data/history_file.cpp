@@ -180,7 +180,7 @@ struct ColumnCells {
       if (cell.empty()) {
         column.push_missing();
       } else {
-        column.push_text(std::string(cell));
+        column.push_text(cell);
       }
     }
     return column;
@@ -289,7 +289,7 @@ class HistoryTableBuilder {
           if (cell.empty()) {
             c.texts->push_missing();
           } else {
-            c.texts->push_text(std::string(cell));
+            c.texts->push_text(cell);
           }
           break;
         case Sink::Undecided:

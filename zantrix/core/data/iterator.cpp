@@ -25,7 +25,7 @@ FieldValue cell_value(const Column& column, std::size_t row) {
       return column.integers()[row];
     case ColumnKind::Text:
       if (column.missing(row)) return std::string();
-      return column.texts()[row];
+      return std::string(column.texts()[row]);
     case ColumnKind::DateTime:
       if (column.missing(row)) {
         throw framework::ValueError("row " + std::to_string(row) + ": column '" + column.name() +

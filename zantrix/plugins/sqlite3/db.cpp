@@ -120,14 +120,10 @@ std::string real_text(double value) {
 
 // Appends a cell's text: its bytes, SQLite's own text for a number, the
 // bytes of a blob.
-void push_text(std::vector<std::string>& texts, sqlite3_value* cell) {
+void push_text(zf::TextCells& texts, sqlite3_value* cell) {
   const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(cell));
   const auto bytes = static_cast<std::size_t>(sqlite3_value_bytes(cell));
-  if (text != nullptr) {
-    texts.emplace_back(text, bytes);
-  } else {
-    texts.emplace_back();
-  }
+  texts.push_back(text != nullptr ? std::string_view(text, bytes) : std::string_view());
 }
 
 // Maps the pages of a large buffer about to be filled, in one request and in
@@ -158,6 +154,12 @@ void reserve_prefaulted(std::vector<T>& cells, std::size_t rows) {
   if (rows <= cells.capacity()) return;
   cells.reserve(rows);
   prefault(cells.data() + cells.size(), (cells.capacity() - cells.size()) * sizeof(T));
+}
+
+// The characters of a text column grow with its cells; only the offsets are
+// known in advance.
+void reserve_prefaulted(zf::TextCells& cells, std::size_t rows) {
+  if (rows > cells.capacity()) cells.reserve(rows);
 }
 
 // One result column, gathered cell by cell. Its kind follows the cells seen
@@ -208,7 +210,7 @@ class ColumnBuilder {
     switch (kind_) {
       case Kind::Integer: integers_.push_back(0); break;
       case Kind::Number: numbers_.push_back(std::numeric_limits<double>::quiet_NaN()); break;
-      default: texts_.emplace_back(); break;
+      default: texts_.push_back({}); break;
     }
   }
 
@@ -277,7 +279,7 @@ class ColumnBuilder {
     std::size_t next_integral = 0;
     for (std::size_t r = 0; r < count; ++r) {
       if (next_null < nulls_.size() && nulls_[next_null] == r) {
-        texts_.emplace_back();
+        texts_.push_back({});
         ++next_null;
       } else if (kind_ == Kind::Integer) {
         texts_.push_back(std::to_string(integers_[r]));
@@ -305,7 +307,7 @@ class ColumnBuilder {
   std::size_t rows_ = 0;
   std::vector<std::int64_t> integers_;
   std::vector<double> numbers_;
-  std::vector<std::string> texts_;
+  zf::TextCells texts_;
   std::vector<std::size_t> nulls_;  // rows of NULL cells, ascending
   // In a number column: the rows that held integers, with their exact values.
   std::vector<std::pair<std::size_t, std::int64_t>> integral_;
