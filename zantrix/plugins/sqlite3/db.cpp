@@ -5,10 +5,11 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <system_error>
+#include <unordered_map>
 
 #ifdef __linux__
 #include <sys/mman.h>
@@ -76,8 +77,7 @@ struct Finalizer {
 using StatementHandle = std::unique_ptr<sqlite3_stmt, Finalizer>;
 
 DatabaseError error_of(::sqlite3* connection, const std::string& statement) {
-  return DatabaseError(sqlite3_errmsg(connection), sqlite3_extended_errcode(connection),
-                       statement);
+  return DatabaseError(sqlite3_errmsg(connection), sqlite3_extended_errcode(connection), statement);
 }
 
 std::string sql_quoted(std::string_view text) {
@@ -175,10 +175,18 @@ class ColumnBuilder {
 
   void add(sqlite3_value* cell) {
     switch (sqlite3_value_type(cell)) {
-      case SQLITE_NULL: add_null(); break;
-      case SQLITE_INTEGER: add_integer(cell); break;
-      case SQLITE_FLOAT: add_real(cell); break;
-      default: add_text(cell); break;
+      case SQLITE_NULL:
+        add_null();
+        break;
+      case SQLITE_INTEGER:
+        add_integer(cell);
+        break;
+      case SQLITE_FLOAT:
+        add_real(cell);
+        break;
+      default:
+        add_text(cell);
+        break;
     }
     ++rows_;
   }
@@ -191,9 +199,12 @@ class ColumnBuilder {
         for (std::size_t r = 0; r < rows_; ++r) column.push_missing();
         return column;
       }
-      case Kind::Integer: return with_missing(zf::Column(std::move(name_), std::move(integers_)));
-      case Kind::Number: return zf::Column(std::move(name_), std::move(numbers_));
-      case Kind::Text: return with_missing(zf::Column(std::move(name_), std::move(texts_)));
+      case Kind::Integer:
+        return with_missing(zf::Column(std::move(name_), std::move(integers_)));
+      case Kind::Number:
+        return zf::Column(std::move(name_), std::move(numbers_));
+      case Kind::Text:
+        return with_missing(zf::Column(std::move(name_), std::move(texts_)));
     }
     return zf::Column(std::move(name_), empty_kind_);
   }
@@ -208,9 +219,15 @@ class ColumnBuilder {
   void add_null_at(std::size_t row) {
     nulls_.push_back(row);
     switch (kind_) {
-      case Kind::Integer: integers_.push_back(0); break;
-      case Kind::Number: numbers_.push_back(std::numeric_limits<double>::quiet_NaN()); break;
-      default: texts_.push_back({}); break;
+      case Kind::Integer:
+        integers_.push_back(0);
+        break;
+      case Kind::Number:
+        numbers_.push_back(std::numeric_limits<double>::quiet_NaN());
+        break;
+      default:
+        texts_.push_back({});
+        break;
     }
   }
 
@@ -218,12 +235,16 @@ class ColumnBuilder {
     if (kind_ == Kind::None) begin(Kind::Integer);
     const std::int64_t value = sqlite3_value_int64(cell);
     switch (kind_) {
-      case Kind::Integer: integers_.push_back(value); break;
+      case Kind::Integer:
+        integers_.push_back(value);
+        break;
       case Kind::Number:
         integral_.emplace_back(rows_, value);
         numbers_.push_back(static_cast<double>(value));
         break;
-      default: push_text(texts_, cell); break;
+      default:
+        push_text(texts_, cell);
+        break;
     }
   }
 
@@ -248,9 +269,15 @@ class ColumnBuilder {
     kind_ = kind;
     const std::size_t rows = std::max(expected_, rows_ + 1);
     switch (kind) {
-      case Kind::Integer: reserve_prefaulted(integers_, rows); break;
-      case Kind::Number: reserve_prefaulted(numbers_, rows); break;
-      default: reserve_prefaulted(texts_, rows); break;
+      case Kind::Integer:
+        reserve_prefaulted(integers_, rows);
+        break;
+      case Kind::Number:
+        reserve_prefaulted(numbers_, rows);
+        break;
+      default:
+        reserve_prefaulted(texts_, rows);
+        break;
     }
     for (std::size_t r = 0; r < rows_; ++r) add_null_at(r);
   }
@@ -386,8 +413,8 @@ std::size_t count_rows(::sqlite3* connection, const std::string& sql,
                        const std::vector<Value>& parameters) {
   const std::string count = "SELECT count(*) FROM (" + sql + "\n)";
   sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(connection, count.data(), static_cast<int>(count.size()), &raw,
-                         nullptr) != SQLITE_OK) {
+  if (sqlite3_prepare_v2(connection, count.data(), static_cast<int>(count.size()), &raw, nullptr) !=
+      SQLITE_OK) {
     return 0;
   }
   const StatementHandle handle(raw);
@@ -427,7 +454,51 @@ void commit_transaction(::sqlite3* connection) {
   }
 }
 
+// The scopes on this thread that hold `lock`: while there is one, the
+// thread's calls run under that hold instead of taking `lock` again.
+thread_local std::size_t scopes_holding_lock = 0;
+
+// `lock` for one call, unless this thread already holds it through a scope.
+class StoreLock {
+ public:
+  StoreLock() {
+    if (scopes_holding_lock == 0) held_ = std::unique_lock(lock);
+  }
+
+ private:
+  std::unique_lock<std::mutex> held_;
+};
+
+void run_plain(::sqlite3* connection, const char* sql) {
+  const ConnectionMutex hold(connection);
+  if (sqlite3_exec(connection, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    throw error_of(connection, sql);
+  }
+}
+
+// Resets a kept statement once a call is done with it, however the call ends.
+class Reset {
+ public:
+  explicit Reset(sqlite3_stmt* statement) : statement_(statement) {}
+  ~Reset() {
+    sqlite3_reset(statement_);
+    sqlite3_clear_bindings(statement_);
+  }
+  Reset(const Reset&) = delete;
+  Reset& operator=(const Reset&) = delete;
+
+ private:
+  sqlite3_stmt* statement_;
+};
+
 }  // namespace
+
+// The prepared statements of the connection, by the text SQLite runs; at most
+// kKept of them, forgotten all at once when that many have been made.
+struct DB::StatementCache {
+  static constexpr std::size_t kKept = 64;
+  std::unordered_map<std::string, StatementHandle> kept;
+};
 
 DatabaseError::DatabaseError(const std::string& message, int code, std::string statement)
     : std::runtime_error(message),
@@ -446,8 +517,8 @@ std::optional<std::string> _db_path() {
 }
 
 // A statement in its two forms: `text` with every value as a literal, the
-// form callers see, and `sql`, the form SQLite runs, with a `?` for each text
-// or date-time value and those values in `parameters`.
+// form callers see, and `sql`, the form SQLite runs, with a `?` for each
+// value and the values in `parameters` (a date-time as its stored text).
 struct DB::Statement {
   std::string text;
   std::string sql;
@@ -463,14 +534,11 @@ struct DB::Statement {
   void add_value(const Value& value) {
     const std::string literal = _parse_sql_value(value);
     text += literal;
-    if (const auto* s = std::get_if<std::string>(&value)) {
-      sql += '?';
-      parameters.emplace_back(*s);
-    } else if (const auto* t = std::get_if<zf::DateTime>(&value)) {
-      sql += '?';
+    sql += '?';
+    if (const auto* t = std::get_if<zf::DateTime>(&value)) {
       parameters.emplace_back(stored_datetime(*t));
     } else {
-      sql += literal;
+      parameters.push_back(value);
     }
   }
 
@@ -509,8 +577,7 @@ class DB::ResultBuilder {
     columns_.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
       columns_.emplace_back(sqlite3_column_name(statement, i),
-                            kind_of_declared(sqlite3_column_decltype(statement, i)),
-                            expected_rows);
+                            kind_of_declared(sqlite3_column_decltype(statement, i)), expected_rows);
     }
   }
 
@@ -536,7 +603,7 @@ void DB::Closer::operator()(::sqlite3* connection) const noexcept {
   sqlite3_close_v2(connection);
 }
 
-DB::DB() {
+DB::DB() : statements_(std::make_unique<StatementCache>()) {
   const std::optional<std::string> dir = _db_path();
   if (!dir) throw zf::TypeError("unsupported operand type(s) for +: 'NoneType' and 'str'");
   std::string file = *dir + "/zantrix.db";
@@ -544,9 +611,9 @@ DB::DB() {
   if (file.starts_with("file:")) file.insert(0, "./");
 
   ::sqlite3* connection = nullptr;
-  const int rc = sqlite3_open_v2(file.c_str(), &connection,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                                 nullptr);
+  const int rc =
+      sqlite3_open_v2(file.c_str(), &connection,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   conn_.reset(connection, Closer{});
   if (rc != SQLITE_OK) {
     const DatabaseError error = connection != nullptr ? error_of(connection, "")
@@ -580,7 +647,8 @@ DB::~DB() {
 }
 
 void DB::close() {
-  const std::lock_guard guard(lock);
+  const StoreLock guard;
+  statements_->kept.clear();
   conn_.reset();
 }
 
@@ -589,10 +657,86 @@ void DB::close() {
 void DB::commit() {
   std::shared_ptr<::sqlite3> connection;
   {
-    const std::lock_guard guard(lock);
+    const StoreLock guard;
+    if (scope_depth_ > 0 && conn_) return;
     connection = conn_;
   }
   commit_transaction(connection.get());
+}
+
+DB::Transaction DB::transaction() {
+  return Transaction(*this);
+}
+
+DB::Transaction::Transaction(DB& db) : db_(db), uncaught_(std::uncaught_exceptions()) {
+  if (scopes_holding_lock == 0) held_ = std::unique_lock(lock);
+  ::sqlite3* connection = db_.conn_.get();
+  if (connection == nullptr) throw DatabaseError(kClosedMessage, 0, "BEGIN");
+  depth_ = db_.scope_depth_;
+  if (depth_ == 0) {
+    // The write lock of the file is taken now, so that no other process can
+    // make the scope's first write fail halfway.
+    run_plain(connection, "BEGIN IMMEDIATE");
+  } else {
+    run_plain(connection, ("SAVEPOINT zantrix_scope_" + std::to_string(depth_)).c_str());
+  }
+  ++db_.scope_depth_;
+  ++scopes_holding_lock;
+}
+
+DB::Transaction::~Transaction() noexcept(false) {
+  if (ended_) return;
+  if (std::uncaught_exceptions() > uncaught_) {
+    try {
+      end(false);
+    } catch (...) {
+      // Unwinding already: the rollback is best effort, the first error wins.
+    }
+    return;
+  }
+  end(true);
+}
+
+void DB::Transaction::commit() {
+  end(true);
+}
+
+void DB::Transaction::rollback() {
+  end(false);
+}
+
+// The hold on `lock` goes with the outermost scope, whatever happens here.
+void DB::Transaction::end(bool keep) {
+  if (ended_) return;
+  ended_ = true;
+  struct Release {
+    std::unique_lock<std::mutex>& held;
+    ~Release() {
+      --scopes_holding_lock;
+      if (held.owns_lock()) held.unlock();
+    }
+  } release{held_};
+  --db_.scope_depth_;
+  ::sqlite3* connection = db_.conn_.get();
+  if (connection == nullptr) {
+    if (keep) throw DatabaseError(kClosedMessage, 0, "COMMIT");
+    return;
+  }
+  const std::string savepoint = "zantrix_scope_" + std::to_string(depth_);
+  if (!keep) {
+    run_plain(connection, depth_ == 0
+                              ? "ROLLBACK"
+                              : ("ROLLBACK TO " + savepoint + "; RELEASE " + savepoint).c_str());
+    return;
+  }
+  try {
+    run_plain(connection, depth_ == 0 ? "COMMIT" : ("RELEASE " + savepoint).c_str());
+  } catch (...) {
+    if (depth_ == 0 && sqlite3_get_autocommit(connection) == 0) {
+      sqlite3_exec(connection, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    throw;
+  }
 }
 
 void DB::execute(std::string_view sql, const std::optional<std::vector<Value>>& parameters) {
@@ -601,34 +745,45 @@ void DB::execute(std::string_view sql, const std::optional<std::vector<Value>>& 
   run(statement);
 }
 
-// Prepares, binds and steps one statement and commits it, all under `lock`.
-// Without `result`, stepping stops at the first row: the statement has then
-// done its work, and its rows are not wanted.
+// Prepares (or takes the kept statement), binds and steps one statement and,
+// outside a scope, commits it, all under `lock`. Without `result`, stepping
+// stops at the first row: the statement has then done its work, and its rows
+// are not wanted.
 void DB::run(const Statement& statement, ResultBuilder* result) {
-  const std::lock_guard guard(lock);
+  const StoreLock guard;
   last_statement_ = statement.text;
   ::sqlite3* connection = conn_.get();
   if (connection == nullptr) throw DatabaseError(kClosedMessage, 0, statement.text);
   {
     const ConnectionMutex hold(connection);
-    const StatementHandle handle = prepare(connection, statement.sql, statement.text);
-    if (handle) {
-      bind_all(connection, handle.get(), statement.parameters, statement.text);
+    sqlite3_stmt* prepared = nullptr;
+    if (const auto kept = statements_->kept.find(statement.sql); kept != statements_->kept.end()) {
+      prepared = kept->second.get();
+    } else {
+      StatementHandle handle = prepare(connection, statement.sql, statement.text);
+      if (handle) {
+        if (statements_->kept.size() >= StatementCache::kKept) statements_->kept.clear();
+        prepared = statements_->kept.emplace(statement.sql, std::move(handle)).first->second.get();
+      }
+    }
+    if (prepared != nullptr) {
+      const Reset reset(prepared);
+      bind_all(connection, prepared, statement.parameters, statement.text);
       if (result != nullptr) {
-        result->start(handle.get(), result->count_first()
-                                        ? count_rows(connection, statement.sql, statement.parameters)
-                                        : 0);
+        result->start(prepared, result->count_first()
+                                    ? count_rows(connection, statement.sql, statement.parameters)
+                                    : 0);
       }
       for (;;) {
-        const int rc = sqlite3_step(handle.get());
+        const int rc = sqlite3_step(prepared);
         if (rc == SQLITE_DONE) break;
         if (rc != SQLITE_ROW) throw error_of(connection, statement.text);
         if (result == nullptr) break;
-        result->add_row(handle.get());
+        result->add_row(prepared);
       }
     }
   }
-  commit_transaction(connection);
+  if (scope_depth_ == 0) commit_transaction(connection);
 }
 
 std::string DB::_parse_sql_value(const Value& value) {
@@ -736,13 +891,21 @@ void DB::delete_records(std::string_view table_name, const NamedValues& conditio
   run(statement);
 }
 
-void DB::create_balance_table() { run(Statement::plain(kBalanceTable)); }
-void DB::create_position_table() { run(Statement::plain(kPositionTable)); }
-void DB::create_order_table() { run(Statement::plain(kOrderTable)); }
-void DB::create_deal_table() { run(Statement::plain(kDealTable)); }
+void DB::create_balance_table() {
+  run(Statement::plain(kBalanceTable));
+}
+void DB::create_position_table() {
+  run(Statement::plain(kPositionTable));
+}
+void DB::create_order_table() {
+  run(Statement::plain(kOrderTable));
+}
+void DB::create_deal_table() {
+  run(Statement::plain(kDealTable));
+}
 
 std::string DB::last_statement() const {
-  const std::lock_guard guard(lock);
+  const StoreLock guard;
   return last_statement_;
 }
 

@@ -6,8 +6,24 @@
 // `position`, `trading_order` and `trading_deal` unless they exist. Its
 // operations build statements from a table name, column names and plain
 // values. Table and column names go into the statement verbatim, so they must
-// come from the program, never from outside input. Every statement is
-// committed before its call returns; no transaction spans two calls.
+// come from the program, never from outside input. Outside a transaction
+// scope every statement is committed before its call returns.
+//
+// Transaction scopes. `transaction()` opens a scope: the statements this
+// thread makes through the store until the scope ends go into one SQLite
+// transaction, committed once when the scope ends normally (or at its
+// `commit()`) and rolled back when it ends by an exception (or at its
+// `rollback()`); nothing of a rolled-back scope is stored. A scope opened
+// inside another scope of the same store joins it: its statements are kept
+// or discarded with the outer scope's, and its own rollback undoes only what
+// it made. A scope holds `lock` for its whole life, so the statements of
+// other threads (of any DB) wait until it ends; it must therefore not span a
+// wait on another thread that may use a store, such as a wait on the CQG
+// gateway. Scopes end in the reverse order they were opened, on the thread
+// that opened them, before their store is closed or destroyed; closing the
+// store inside its own scope discards the scope's statements, and the scope
+// then reports the closed store. A scope on a closed store is the closed-store
+// DatabaseError.
 //
 // Values. Numbers and booleans are written into the statement as literals:
 // integers in decimal, floating-point numbers in the shortest text that reads
@@ -43,8 +59,12 @@
 // that SQLite is running, and a `close` meanwhile lets it finish before the
 // connection goes. No call may overlap the destruction of the same DB. `lock`
 // is not reentrant: a thread that holds it must not make the calls above nor
-// `commit`. `_parse_sql_value` and `_parse_sql_where_condition` touch no
-// database.
+// `commit`, except through a scope of its own (above). `_parse_sql_value` and
+// `_parse_sql_where_condition` touch no database.
+//
+// Speed. The statement SQLite runs has a `?` for every value, so the
+// statements of one shape (an insert into one table's columns, say) share
+// one prepared statement, kept by the connection for the next call.
 #pragma once
 
 #include <chrono>
@@ -128,8 +148,41 @@ class DB {
 
   // Commits an open transaction of the connection, if there is one. Every
   // statement of this store is already committed when its call returns, so
-  // this matters only after a caller's own "BEGIN".
+  // this matters only after a caller's own "BEGIN". Inside a scope of this
+  // store it does nothing: the scope commits when it ends.
   void commit();
+
+  // One scope of grouped statements (see Transaction scopes above). Its
+  // destructor commits when the scope ends normally, and then throws the
+  // DatabaseError of a COMMIT that fails (after rolling back); it never
+  // throws while an exception is unwinding the scope.
+  class Transaction {
+   public:
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    ~Transaction() noexcept(false);
+
+    // Ends the scope now, keeping its statements; a DatabaseError when they
+    // cannot be committed (they are then rolled back).
+    void commit();
+    // Ends the scope now, discarding its statements.
+    void rollback();
+
+   private:
+    friend class DB;
+    explicit Transaction(DB& db);
+    void end(bool keep);
+
+    DB& db_;
+    // Held by the outermost scope of the thread.
+    std::unique_lock<std::mutex> held_;
+    int uncaught_;
+    // How many scopes of this store enclose this one.
+    std::size_t depth_ = 0;
+    bool ended_ = false;
+  };
+
+  Transaction transaction();
 
   // Runs one statement and commits it. With `parameters`, they are bound to
   // the statement's `?` marks in order (absent as NULL, a bool as 1 or 0, a
@@ -195,12 +248,17 @@ class DB {
     void operator()(::sqlite3* connection) const noexcept;
   };
 
+  struct StatementCache;
+
   void run(const Statement& statement, ResultBuilder* result = nullptr);
 
   // Shared so that a `commit`, which runs outside `lock`, keeps the
   // connection open until it is done even when `close` comes meanwhile.
   std::shared_ptr<::sqlite3> conn_;
+  std::unique_ptr<StatementCache> statements_;
   std::string last_statement_;
+  // How many scopes of this store are open; under `lock`.
+  std::size_t scope_depth_ = 0;
 };
 
 }  // namespace zantrix::plugins::sqlite3
