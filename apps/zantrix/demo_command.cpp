@@ -1,5 +1,5 @@
 // zantrix demo: the paper-trading session on the stored history, with its
-// report on the console and as an HTML page.
+// report on the console, as an HTML page and, with --csv, as CSV tables.
 //
 // While the session runs, standard output (where the CQG side prints its
 // trace lines) goes to the session log; the console keeps the progress line,
@@ -23,7 +23,6 @@
 #include "apps/zantrix/demo/market_tape.h"
 #include "apps/zantrix/demo/session.h"
 #include "apps/zantrix/demo/session_report.h"
-#include "apps/zantrix/performance_report.h"
 #include "zantrix/framework/datetime.h"
 #include "zantrix/framework/errors.h"
 #include "zantrix/plugins/sqlite3/db.h"
@@ -115,7 +114,7 @@ std::string seconds(std::chrono::steady_clock::duration d) {
 int run_demo(std::span<const std::string> words) {
   const auto started = std::chrono::steady_clock::now();
   const Arguments args(
-      words, {"--html", "--log", "--fast", "--slow", "--patience", "--cash", "--seed"}, {});
+      words, {"--html", "--csv", "--log", "--fast", "--slow", "--patience", "--cash", "--seed"}, {});
   if (!args.positional().empty()) throw UsageError("demo takes no file: " + args.positional()[0]);
   demo::SessionOptions options;
   options.strategy.fast = static_cast<std::size_t>(args.positive_integer("--fast", 30));
@@ -166,16 +165,21 @@ int run_demo(std::span<const std::string> words) {
     if (options.progress) write_all(console, "\r\033[K");
   }
 
-  const PerformanceReport report = demo::session_performance(result);
+  const auto report = demo::session_report(result);
   if (result.interrupted) std::printf("Interrupted: the session stopped early.\n");
-  std::printf("\n%s\n", render_table(report).c_str());
+  std::printf("\n%s\n", plugins::analysis::report::render_text(report).c_str());
   {
     std::ofstream out(page, std::ios::binary);
-    out << render_html(report, "zantrix paper-trading session");
+    out << plugins::analysis::report::render_html(report);
+    out.close();
     if (!out) throw std::runtime_error("cannot write " + page.string());
   }
   std::printf("fills reported by the market: %zu\n", result.market_fills.size());
   std::printf("page: %s\n", page.c_str());
+  if (const auto tables = args.option("--csv")) {
+    plugins::analysis::report::write_csv(report, *tables);
+    std::printf("tables: %s\n", tables->c_str());
+  }
   std::printf("database: %s (rows with remark \"%s\")\n", result.database.c_str(),
               result.session_tag.c_str());
   std::printf("session log: %s\n", log.c_str());

@@ -13,15 +13,16 @@ namespace {
 
 constexpr Command kCommands[] = {
     {"demo", "paper-trade the stored history through the simulated CQG gateway",
-     "usage: zantrix [--config FILE] demo [--html PAGE] [--log FILE] [--fast 30] [--slow 120]\n"
-     "                 [--patience 5] [--cash 1000000] [--seed 20240319]\n"
+     "usage: zantrix [--config FILE] demo [--html PAGE] [--csv DIR] [--log FILE] [--fast 30]\n"
+     "                 [--slow 120] [--patience 5] [--cash 1000000] [--seed 20240319]\n"
      "\n"
      "Replays the one-minute history of HK.00700 and HK.HSImain (DATA_PATH) as the\n"
      "simulated CQG market's quotes, ticks and bars, trades it with a moving-average\n"
      "cross of --fast and --slow bars through the CQG gateway, and writes the orders,\n"
      "deals, balances and positions to the record store (DB, created if missing).\n"
      "Limit orders unfilled after --patience bars are cancelled. Prints the report\n"
-     "and writes it as an HTML page (default: demo_report.html beside the store);\n"
+     "and writes it as an HTML page (default: demo_report.html beside the store),\n"
+     "with --csv also the tables behind its charts, trades and fees as CSV files;\n"
      "the gateway's trace lines go to --log (default: demo_session.log there).\n"
      "Ctrl-C ends the session early: it logs off and closes the store (exit status 130).\n",
      &run_demo},
@@ -42,13 +43,15 @@ constexpr Command kCommands[] = {
      "closes at the given times; a session opening after its close runs overnight.\n",
      &run_trading_day},
     {"metrics", "print the performance of a CSV of dated portfolio values",
-     "usage: zantrix metrics FILE [--html PAGE] [--days 252] [--window 252]\n"
+     "usage: zantrix metrics FILE [--html PAGE] [--csv DIR] [--days 252] [--window 252]\n"
      "\n"
      "FILE holds a header and rows of date,value[,benchmark] (dates as YYYY-MM-DD or\n"
      "YYYY-MM-DD HH:MM:SS), one row per period. Prints the total return, the Sharpe\n"
      "ratio, the information ratio and M2 against the benchmark, and the worst rolling\n"
      "maximum drawdown over --window periods; --days periods make a year. With --html,\n"
-     "also writes a page with the equity curve and the drawdown.\n",
+     "also writes the tear sheet: equity against the benchmark, drawdowns, monthly\n"
+     "returns, rolling Sharpe ratio and volatility, the spread of the returns. With\n"
+     "--csv, writes the tables behind its charts into DIR.\n",
      &run_metrics},
     {"bot", "serve the Telegram control bot, or check its connection",
      "usage: zantrix [--config FILE] bot [--selfcheck]\n"

@@ -3,13 +3,15 @@
 
 #include "apps/zantrix/arguments.h"
 #include "apps/zantrix/commands.h"
-#include "apps/zantrix/performance_report.h"
 #include "zantrix/framework/csv_reader.h"
 #include "zantrix/framework/errors.h"
 #include "zantrix/framework/text.h"
+#include "zantrix/plugins/analysis/report/report.h"
 
 namespace zantrix::app {
 namespace {
+
+namespace report = plugins::analysis::report;
 
 double number_at(const framework::CsvDocument& doc, std::size_t record, std::size_t field) {
   const auto fields = doc.record(record);
@@ -37,7 +39,7 @@ framework::DateTime time_at(const framework::CsvDocument& doc, std::size_t recor
 }  // namespace
 
 int run_metrics(std::span<const std::string> words) {
-  const Arguments args(words, {"--html", "--days", "--window"}, {});
+  const Arguments args(words, {"--html", "--csv", "--days", "--window"}, {});
   if (args.positional().size() != 1) throw UsageError("metrics takes one CSV file");
   const std::string path = args.positional()[0];
   const framework::CsvDocument doc = framework::CsvDocument::read(path);
@@ -45,7 +47,7 @@ int run_metrics(std::span<const std::string> words) {
     throw framework::ValueError(path + ": a header and rows of date,value[,benchmark] are needed");
   }
   const bool with_benchmark = doc.record(0).size() >= 3;
-  PerformanceInput input;
+  report::PerformanceInput input;
   input.days = static_cast<int>(args.positive_integer("--days", 252));
   input.window = args.positive_integer("--window", 252);
   for (std::size_t r = 1; r < doc.size(); ++r) {
@@ -54,13 +56,21 @@ int run_metrics(std::span<const std::string> words) {
     input.values.push_back(number_at(doc, r, 1));
     if (with_benchmark) input.benchmark.push_back(number_at(doc, r, 2));
   }
-  const PerformanceReport report = analyse(std::move(input));
-  std::cout << render_table(report);
+  const report::Report page{.title = "Performance of " + path,
+                            .performance = report::analyse(std::move(input)),
+                            .facts = {},
+                            .trading = std::nullopt};
+  std::cout << report::render_text(page);
   if (const auto html = args.option("--html")) {
     std::ofstream out(*html, std::ios::binary);
-    out << render_html(report, "Performance of " + path);
+    out << report::render_html(page);
+    out.close();
     if (!out) throw std::runtime_error("cannot write " + *html);
     std::cout << "page: " << *html << "\n";
+  }
+  if (const auto dir = args.option("--csv")) {
+    report::write_csv(page, *dir);
+    std::cout << "tables: " << *dir << "\n";
   }
   return 0;
 }

@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <map>
 
-#include "zantrix/framework/text.h"
+#include "zantrix/gateways/cqg/tollbook.h"
 #include "zantrix/plugins/analysis/metrics.h"
 
 namespace zantrix::app::demo {
 
 namespace {
+
+namespace report = plugins::analysis::report;
 
 std::string money(double v) {
   char buf[64];
@@ -24,34 +26,28 @@ std::string minutes(double v) {
   return buf;
 }
 
-}  // namespace
-
-std::vector<double> holding_periods(const std::vector<framework::Deal>& deals) {
-  struct Holding {
+// Each instrument's fills and the fees the CQG fee model charges for them.
+std::vector<report::InstrumentFees> fees_by_instrument(const SessionResult& session) {
+  std::map<std::string, std::vector<framework::Deal>> deals;
+  for (const auto& deal : session.deals) deals[deal.security.code()].push_back(deal);
+  std::vector<report::InstrumentFees> fees;
+  for (const auto& instrument : session.instruments) {
+    const auto found = deals.find(instrument.security.code());
+    if (found == deals.end()) continue;
     double quantity = 0;
-    framework::DateTime opened;
-  };
-  std::map<std::string, Holding> held;
-  std::vector<double> periods;
-  for (const auto& deal : deals) {
-    Holding& h = held[deal.security.code()];
-    const double change =
-        deal.direction == framework::Direction::LONG ? deal.filled_quantity : -deal.filled_quantity;
-    const double after = h.quantity + change;
-    if (h.quantity != 0 && (after == 0 || (after > 0) != (h.quantity > 0))) {
-      periods.push_back(plugins::analysis::_holding_period(
-          framework::format_datetime(h.opened), framework::format_datetime(deal.updated_time)));
-      h.opened = deal.updated_time;
-    } else if (h.quantity == 0) {
-      h.opened = deal.updated_time;
-    }
-    h.quantity = after;
+    for (const auto& deal : found->second) quantity += deal.filled_quantity;
+    fees.push_back({.instrument = found->first,
+                    .fills = found->second.size(),
+                    .quantity = quantity,
+                    .fees = gateways::cqg::Tollbook(found->second).total_fees});
   }
-  return periods;
+  return fees;
 }
 
-PerformanceReport session_performance(const SessionResult& session) {
-  PerformanceInput input;
+}  // namespace
+
+report::Report session_report(const SessionResult& session) {
+  report::PerformanceInput input;
   for (const auto& snapshot : session.snapshots) {
     input.times.push_back(snapshot.time);
     input.values.push_back(snapshot.value);
@@ -62,20 +58,29 @@ PerformanceReport session_performance(const SessionResult& session) {
                         : static_cast<double>(session.snapshots.size()) /
                               static_cast<double>(session.days);
   input.days = static_cast<int>(std::lround(252 * per_day));
-  // A rolling window of about one trading month.
   input.window = std::max<std::int64_t>(1, std::lround(21 * per_day));
 
-  const auto periods = holding_periods(session.deals);
-  const auto p50 = plugins::analysis::percentile(50)(periods);
-  const auto p95 = plugins::analysis::percentile(95)(periods);
+  std::map<std::string, double> point_values;
+  for (const auto& instrument : session.instruments) {
+    point_values[instrument.security.code()] = instrument.point_value;
+  }
+  report::Trading trading{.trips = report::round_trips(session.deals, point_values),
+                          .fees = fees_by_instrument(session)};
+  std::vector<double> held;
+  for (const auto& trip : trading.trips) {
+    if (trip.exit_time) held.push_back(trip.holding_minutes);
+  }
   const Snapshot& last = session.snapshots.back();
 
-  PerformanceReport report = analyse(std::move(input));
+  report::Report out{.title = "zantrix paper-trading session",
+                     .performance = report::analyse(std::move(input)),
+                     .facts = {},
+                     .trading = std::nullopt};
   std::string instruments;
   for (const auto& instrument : session.instruments) {
     instruments += (instruments.empty() ? "" : ", ") + instrument.security.code();
   }
-  auto& facts = report.facts;
+  auto& facts = out.facts;
   facts.emplace_back("instruments", instruments);
   facts.emplace_back("minutes replayed", std::to_string(session.minutes) + " over " +
                                              std::to_string(session.days) + " trading days" +
@@ -90,11 +95,14 @@ PerformanceReport session_performance(const SessionResult& session) {
   facts.emplace_back("realized P&L", money(last.balance.realized_pnl));
   facts.emplace_back("unrealized P&L", money(last.balance.unrealized_pnl));
   facts.emplace_back("P&L after fees", money(last.value - session.starting_cash));
-  facts.emplace_back("holding periods", std::to_string(periods.size()));
-  facts.emplace_back("holding period p50", minutes(p50));
-  facts.emplace_back("holding period p95", minutes(p95));
+  facts.emplace_back("round trips", std::to_string(held.size()) + " closed, " +
+                                        std::to_string(trading.trips.size() - held.size()) +
+                                        " open");
+  facts.emplace_back("holding period p50", minutes(plugins::analysis::percentile(50)(held)));
+  facts.emplace_back("holding period p95", minutes(plugins::analysis::percentile(95)(held)));
   facts.emplace_back("benchmark", "buy-and-hold of each instrument's trade size");
-  return report;
+  out.trading = std::move(trading);
+  return out;
 }
 
 }  // namespace zantrix::app::demo

@@ -132,7 +132,8 @@ TEST_F(DemoSession, RowsCarryTheBrokerAccountAndStrategyAndLeaveAbsentValuesOut)
 
 TEST_F(DemoSession, ReportAgreesWithARecomputationFromTheStore) {
   const SessionResult result = run();
-  const PerformanceReport report = session_performance(result);
+  const auto full = session_report(result);
+  const auto& report = full.performance;
   DB db;
   const Table balance = rows(db, "balance");
   const Table deals = rows(db, "trading_deal");
@@ -161,6 +162,10 @@ TEST_F(DemoSession, ReportAgreesWithARecomputationFromTheStore) {
   for (std::size_t i = 1; i < values.size(); ++i) returns.push_back(values[i] / values[i - 1] - 1);
   EXPECT_NEAR(report.sharpe, plugins::analysis::sharpe_ratio(returns, report.input.days), 1e-9);
   EXPECT_NEAR(report.total_return, values.back() / values.front() - 1, 1e-12);
+  // The session ends flat, so its round trips make up the realized P&L.
+  double traded = 0;
+  for (const auto& trip : full.trading.value().trips) traded += trip.pnl;
+  EXPECT_NEAR(traded, result.snapshots.back().balance.realized_pnl, 1e-6);
 }
 
 TEST_F(DemoSession, TheSameHistoryGivesTheSameSession) {
@@ -206,25 +211,6 @@ TEST_F(DemoSession, StoppingPartWayKeepsEveryFillAndLeavesPositionsOpen) {
     recorded += positions.column("quantity").number_at(r);
   }
   EXPECT_EQ(recorded, held);
-}
-
-TEST(HoldingPeriods, RunFromTheOpeningDealToTheClosingOrReversingOne) {
-  const core::Stock stock("HK.00700", "Tencent");
-  const auto at = [](int minute) {
-    return framework::make_datetime(std::chrono::year{2024} / 3 / 18, std::chrono::hours{10},
-                                    std::chrono::minutes{minute});
-  };
-  using framework::Direction;
-  const std::vector<framework::Deal> deals{
-      {.security = stock, .direction = Direction::LONG, .updated_time = at(0), .filled_quantity = 100},
-      {.security = stock, .direction = Direction::LONG, .updated_time = at(5), .filled_quantity = 100},
-      {.security = stock, .direction = Direction::SHORT, .updated_time = at(15), .filled_quantity = 300},
-      {.security = stock, .direction = Direction::LONG, .updated_time = at(45), .filled_quantity = 100},
-      {.security = stock, .direction = Direction::LONG, .updated_time = at(50), .filled_quantity = 50},
-  };
-  // Long from 0 to the reversal at 15, short from 15 to flat at 45, long
-  // from 50 and still open.
-  EXPECT_EQ(holding_periods(deals), (std::vector<double>{15, 30}));
 }
 
 }  // namespace
