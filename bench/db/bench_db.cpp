@@ -6,6 +6,9 @@
 // Prints
 //   insert <rows> <seconds> <rows per second>
 //     single-row inserts, each committed and synced as the store promises;
+//   insert_scope <rows> <seconds> <rows per second>
+//     the same single-row inserts of 100,000 rows inside one transaction()
+//     scope, committed once;
 //   select <rows> <columns> <best seconds of 5>
 //     select_records("balance") of every row of a 100,000-row balance table.
 // The file is left in DIR, closed, for a peer to read.
@@ -46,6 +49,19 @@ zdb::NamedValues balance(std::int64_t i, zf::DateTime at) {
           {"unrealized_pnl", static_cast<double>(i % 1000) - 500.125},
           {"update_time", at + std::chrono::seconds(i)},
           {"remark", "snapshot " + std::to_string(i)}};
+}
+
+void bench_insert_scope(zdb::DB& db, zf::DateTime start_time) {
+  db.delete_records("balance");
+  const auto start = Clock::now();
+  {
+    auto scope = db.transaction();
+    for (std::int64_t i = 0; i < kSelectRows; ++i) {
+      db.insert_records("balance", balance(i, start_time));
+    }
+  }
+  const double elapsed = seconds_since(start);
+  std::printf("insert_scope %d %.4f %.1f\n", kSelectRows, elapsed, kSelectRows / elapsed);
 }
 
 void bench_insert(zdb::DB& db, zf::DateTime start_time) {
@@ -102,6 +118,7 @@ int main(int argc, char** argv) {
   if (!select_only) {
     zdb::DB db;
     bench_insert(db, zf::parse_datetime("2024-01-02 09:30:00"));
+    bench_insert_scope(db, zf::parse_datetime("2024-01-02 09:30:00"));
     fill(db);
   }
   // Selected through a store opened afresh, as the peer finds the file: the

@@ -1,7 +1,6 @@
 #include "zantrix/framework/file_buffer.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "zantrix/framework/errors.h"
+#include "zantrix/framework/fresh_memory.h"
 
 namespace zantrix::framework {
 namespace {
@@ -157,19 +157,6 @@ FileBuffer FileBuffer::copy_of(const char* data, std::size_t size) {
   Storage storage = storage_for(size);
   if (size > 0) std::memcpy(storage.get(), data, size);
   return FileBuffer(std::move(storage), size);
-}
-
-void advise_huge_pages(void* data, std::size_t bytes) noexcept {
-#ifdef MADV_HUGEPAGE
-  constexpr std::uintptr_t kHuge = 2u << 20;
-  if (bytes < kHuge) return;
-  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
-  const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kHuge - 1);
-  if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)bytes;
-#endif
 }
 
 }  // namespace zantrix::framework

@@ -58,9 +58,4 @@ class FileBuffer {
   std::size_t size_ = 0;
 };
 
-// Advises the kernel to back [data, data + bytes) with huge pages where it can:
-// filling a large fresh buffer then takes one fault per 2 MiB instead of one
-// per page. Harmless where unsupported.
-void advise_huge_pages(void* data, std::size_t bytes) noexcept;
-
 }  // namespace zantrix::framework

@@ -3,14 +3,15 @@
 // allocations rather than one per cell.
 //
 // A cell is read as a std::string_view into the buffer, valid until the
-// cells change. Cells are appended, never edited in place; a value type, not
-// safe to change from two threads.
+// cells change. Cells are appended, never edited in place. A value type
+// (copies are deep); not safe to change from two threads.
 #pragma once
 
-#include <algorithm>
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,25 +36,17 @@ class TextCells {
     const_iterator(const TextCells* cells, std::size_t at) : cells_(cells), at_(at) {}
 
     std::string_view operator*() const { return (*cells_)[at_]; }
-    std::string_view operator[](difference_type n) const {
-      return (*cells_)[static_cast<std::size_t>(static_cast<difference_type>(at_) + n)];
-    }
-    const_iterator& operator++() {
-      ++at_;
-      return *this;
-    }
+    std::string_view operator[](difference_type n) const { return *(*this + n); }
+    const_iterator& operator++() { return *this += 1; }
     const_iterator operator++(int) {
       auto before = *this;
-      ++at_;
+      *this += 1;
       return before;
     }
-    const_iterator& operator--() {
-      --at_;
-      return *this;
-    }
+    const_iterator& operator--() { return *this += -1; }
     const_iterator operator--(int) {
       auto before = *this;
-      --at_;
+      *this += -1;
       return before;
     }
     const_iterator& operator+=(difference_type n) {
@@ -70,7 +63,7 @@ class TextCells {
     friend bool operator==(const const_iterator& a, const const_iterator& b) {
       return a.at_ == b.at_;
     }
-    friend auto operator<=>(const const_iterator& a, const const_iterator& b) {
+    friend std::strong_ordering operator<=>(const const_iterator& a, const const_iterator& b) {
       return a.at_ <=> b.at_;
     }
 
@@ -80,75 +73,52 @@ class TextCells {
   };
 
   TextCells() = default;
-  explicit TextCells(const std::vector<std::string>& texts) {
-    reserve(texts.size());
-    for (const auto& text : texts) push_back(text);
-  }
+  explicit TextCells(const std::vector<std::string>& texts);
+  TextCells(const TextCells& other);
+  TextCells& operator=(const TextCells& other);
+  TextCells(TextCells&& other) noexcept;
+  TextCells& operator=(TextCells&& other) noexcept;
+  ~TextCells() = default;
 
   std::size_t size() const { return ends_.size(); }
   bool empty() const { return ends_.empty(); }
   // The characters of every cell, end to end.
-  std::size_t bytes() const { return chars_.size(); }
+  std::size_t bytes() const { return used_; }
 
   std::string_view operator[](std::size_t i) const {
     const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
-    return {chars_.data() + begin, ends_[i] - begin};
+    return {chars_.get() + begin, ends_[i] - begin};
   }
   const_iterator begin() const { return {this, 0}; }
   const_iterator end() const { return {this, size()}; }
 
-  // Room for `cells` cells and, when given, `bytes` characters in all.
-  void reserve(std::size_t cells, std::size_t bytes = 0) {
-    ends_.reserve(cells);
-    if (bytes > chars_.capacity()) chars_.reserve(bytes);
-  }
+  // Room for `cells` cells and, when given, `bytes` characters in all, mapped
+  // up front when large (fresh_memory.h).
+  void reserve(std::size_t cells, std::size_t bytes = 0);
   std::size_t capacity() const { return ends_.capacity(); }
 
   void push_back(std::string_view text) {
-    chars_.insert(chars_.end(), text.begin(), text.end());
-    ends_.push_back(chars_.size());
+    if (text.size() > room_ - used_) grow(text.size());
+    if (!text.empty()) std::char_traits<char>::copy(chars_.get() + used_, text.data(), text.size());
+    used_ += text.size();
+    ends_.push_back(used_);
   }
   // Appends empty cells up to `n`, or drops the cells past it.
-  void resize(std::size_t n) {
-    if (n < ends_.size()) {
-      chars_.resize(n == 0 ? 0 : ends_[n - 1]);
-      ends_.resize(n);
-    } else {
-      ends_.resize(n, chars_.size());
-    }
-  }
-  void append(const TextCells& other) {
-    const std::size_t base = chars_.size();
-    chars_.insert(chars_.end(), other.chars_.begin(), other.chars_.end());
-    ends_.reserve(ends_.size() + other.ends_.size());
-    for (const std::size_t end : other.ends_) ends_.push_back(base + end);
-  }
+  void resize(std::size_t n);
+  void append(const TextCells& other);
   // Keeps, in place and in order, the cells whose `keep` flag is set.
-  void keep(std::span<const std::uint8_t> keep) {
-    std::size_t kept = 0;
-    std::size_t write = 0;
-    std::size_t begin = 0;
-    for (std::size_t i = 0; i < ends_.size(); ++i) {
-      const std::size_t end = ends_[i];
-      if (keep[i] != 0) {
-        if (write != begin) {
-          std::copy(chars_.begin() + static_cast<std::ptrdiff_t>(begin),
-                    chars_.begin() + static_cast<std::ptrdiff_t>(end),
-                    chars_.begin() + static_cast<std::ptrdiff_t>(write));
-        }
-        write += end - begin;
-        ends_[kept++] = write;
-      }
-      begin = end;
-    }
-    chars_.resize(write);
-    ends_.resize(kept);
-  }
+  void keep(std::span<const std::uint8_t> keep);
 
-  friend bool operator==(const TextCells&, const TextCells&) = default;
+  friend bool operator==(const TextCells& a, const TextCells& b);
 
  private:
-  std::vector<char> chars_;
+  // Room for `more` characters past the used ones, at least doubling.
+  void grow(std::size_t more);
+  void reallocate(std::size_t room);
+
+  std::unique_ptr<char[]> chars_;
+  std::size_t used_ = 0;
+  std::size_t room_ = 0;
   std::vector<std::size_t> ends_;
 };
 

@@ -93,8 +93,8 @@ class Session {
         closes_(tape.instruments.size()) {
     for (std::size_t i = 0; i < tape.instruments.size(); ++i) {
       const auto& instrument = tape.instruments[i];
-      closes_[i] = instrument.warmup.empty() ? instrument.bars.front().open
-                                             : instrument.warmup.back().close;
+      closes_[i] =
+          instrument.warmup.empty() ? instrument.bars.front().open : instrument.warmup.back().close;
     }
     first_closes_ = closes_;
   }
@@ -105,11 +105,13 @@ class Session {
     open_store();
     const DateTime start = tape_.steps.front().time;
     snapshot(start - 1min, "Running");
+    journal_->flush();
     replay();
     const DateTime end = tape_.steps[replayed_ == 0 ? 0 : replayed_ - 1].time;
     if (!interrupted_) wind_down(end);
     settle();
     snapshot(end, interrupted_ ? "Interrupted" : "Stopped");
+    journal_->flush();
     vex_->Logoff();
     host_->Shutdown();
     db_->close();
@@ -145,11 +147,14 @@ class Session {
     database_ = (std::filesystem::path(folder.value_or(".")) / "zantrix.db").string();
     std::string description = "moving-average cross " + std::to_string(options_.strategy.fast) +
                               "/" + std::to_string(options_.strategy.slow) + " on";
-    for (const auto& instrument : tape_.instruments) description += " " + instrument.security.code();
-    journal_.emplace(*db_, JournalIdentity{.broker_account_id = options_.account_id,
-                                           .broker_account = options_.account_name,
-                                           .strategy_version_desc = description,
-                                           .session = options_.session_tag});
+    for (const auto& instrument : tape_.instruments)
+      description += " " + instrument.security.code();
+    journal_.emplace(*db_,
+                     JournalIdentity{.broker_account_id = options_.account_id,
+                                     .broker_account = options_.account_name,
+                                     .strategy_version_desc = description,
+                                     .session = options_.session_tag},
+                     options_.group_writes);
   }
 
   void replay() {
@@ -182,6 +187,8 @@ class Session {
           bucket(tape_.steps[s + 1].time) != bucket(step.time)) {
         snapshot(step.time, "Running");
       }
+      // The minute's rows, in one commit.
+      journal_->flush();
       if (options_.progress) {
         options_.progress({s + 1, tape_.steps.size(), step.time, orders_, deals_.size(),
                            snapshots_.back().value});

@@ -54,6 +54,9 @@ struct SessionOptions {
   std::chrono::minutes snapshot_every{30};
   // The tag in every row's remark.
   std::string session_tag = "demo";
+  // Each replayed minute's rows are written in one transaction (true), or
+  // each row is committed as it is recorded (false); the rows are the same.
+  bool group_writes = true;
   const std::atomic<bool>* stop = nullptr;
   std::function<void(const SessionProgress&)> progress = {};
 };

@@ -25,8 +25,45 @@ std::string text(auto value) {
 
 }  // namespace
 
-TradeJournal::TradeJournal(plugins::sqlite3::DB& db, JournalIdentity identity)
-    : db_(db), identity_(std::move(identity)) {}
+TradeJournal::TradeJournal(plugins::sqlite3::DB& db, JournalIdentity identity, bool grouped)
+    : db_(db), identity_(std::move(identity)), grouped_(grouped) {}
+
+void TradeJournal::record(Write write) {
+  if (grouped_) {
+    pending_.push_back(std::move(write));
+  } else {
+    write();
+  }
+}
+
+void TradeJournal::flush() {
+  if (pending_.empty()) return;
+  std::vector<Write> writes = std::exchange(pending_, {});
+  auto scope = db_.transaction();
+  for (const auto& write : writes) write();
+}
+
+void TradeJournal::record_balance(const framework::AccountBalance& balance,
+                                  framework::DateTime time, const std::string& status) {
+  record([=, this] { write_balance(balance, time, status); });
+}
+
+void TradeJournal::record_positions(const std::vector<framework::PositionData>& positions,
+                                    framework::DateTime time) {
+  record([=, this] { write_positions(positions, time); });
+}
+
+void TradeJournal::record_order(const framework::Order& order, const std::string& broker_order_id) {
+  record([=, this] { write_order(order, broker_order_id); });
+}
+
+void TradeJournal::record_order_update(const framework::OrderUpdate& update) {
+  record([=, this] { write_order_update(update); });
+}
+
+void TradeJournal::record_deal(const framework::DealUpdate& deal) {
+  record([=, this] { write_deal(deal); });
+}
 
 std::int64_t TradeJournal::last_row_id(std::string_view table) {
   const auto rows =
@@ -39,8 +76,8 @@ std::int64_t TradeJournal::last_row_id(std::string_view table) {
   return rows.column("id").integers()[0];
 }
 
-std::int64_t TradeJournal::record_balance(const framework::AccountBalance& balance,
-                                          framework::DateTime time, const std::string& status) {
+void TradeJournal::write_balance(const framework::AccountBalance& balance, framework::DateTime time,
+                                 const std::string& status) {
   NamedValues row{{"broker_name", std::string(kBroker)},
                   {"broker_environment", std::string(kEnvironment)},
                   {"broker_account_id", identity_.broker_account_id},
@@ -62,11 +99,10 @@ std::int64_t TradeJournal::record_balance(const framework::AccountBalance& balan
   row.emplace_back("remark", identity_.session);
   db_.insert_records("balance", row);
   balance_id_ = last_row_id("balance");
-  return balance_id_;
 }
 
-void TradeJournal::record_positions(const std::vector<framework::PositionData>& positions,
-                                    framework::DateTime time) {
+void TradeJournal::write_positions(const std::vector<framework::PositionData>& positions,
+                                   framework::DateTime time) {
   for (const auto& position : positions) {
     db_.insert_records("position", {{"balance_id", balance_id_},
                                     {"security_name", position.security.security_name()},
@@ -79,7 +115,7 @@ void TradeJournal::record_positions(const std::vector<framework::PositionData>& 
   }
 }
 
-void TradeJournal::record_order(const framework::Order& order, const std::string& broker_order_id) {
+void TradeJournal::write_order(const framework::Order& order, const std::string& broker_order_id) {
   db_.insert_records("trading_order", {{"broker_order_id", broker_order_id},
                                        {"balance_id", balance_id_},
                                        {"security_name", order.security.security_name()},
@@ -98,7 +134,7 @@ void TradeJournal::record_order(const framework::Order& order, const std::string
   orders_.insert_or_assign(broker_order_id, OrderRow{last_row_id("trading_order"), order});
 }
 
-void TradeJournal::record_order_update(const framework::OrderUpdate& update) {
+void TradeJournal::write_order_update(const framework::OrderUpdate& update) {
   const auto known = orders_.find(update.order_id);
   if (known == orders_.end()) return;
   framework::Order& order = known->second.order;
@@ -114,7 +150,7 @@ void TradeJournal::record_order_update(const framework::OrderUpdate& update) {
                      {{"id", known->second.id}});
 }
 
-void TradeJournal::record_deal(const framework::DealUpdate& deal) {
+void TradeJournal::write_deal(const framework::DealUpdate& deal) {
   const auto known = orders_.find(deal.order_id);
   if (known == orders_.end()) return;
   const framework::Order& order = known->second.order;

@@ -9,6 +9,7 @@
 
 #include "zantrix/framework/datetime.h"
 #include "zantrix/framework/errors.h"
+#include "zantrix/framework/fresh_memory.h"
 
 namespace zantrix::core {
 

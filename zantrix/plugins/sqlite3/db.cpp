@@ -11,13 +11,9 @@
 #include <system_error>
 #include <unordered_map>
 
-#ifdef __linux__
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
-
 #include "zantrix/framework/config.h"
 #include "zantrix/framework/errors.h"
+#include "zantrix/framework/fresh_memory.h"
 #include "zantrix/framework/text.h"
 
 namespace zantrix::plugins::sqlite3 {
@@ -126,34 +122,15 @@ void push_text(zf::TextCells& texts, sqlite3_value* cell) {
   texts.push_back(text != nullptr ? std::string_view(text, bytes) : std::string_view());
 }
 
-// Maps the pages of a large buffer about to be filled, in one request and in
-// huge pages where the kernel allows. On these machines the first touch of a
-// fresh page costs far more than filling it, most of it in the fault taken
-// per 4 KiB page; both hints only change how the pages are mapped.
-void prefault(const void* data, std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-  constexpr std::size_t kWorthIt = std::size_t{256} << 10;
-  constexpr std::size_t kHugePage = std::size_t{2} << 20;
-  if (bytes < kWorthIt) return;
-  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
-  const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) / page * page;
-  if (end <= begin) return;
-  auto* const start = reinterpret_cast<void*>(begin);
-  // A kernel that lacks either request refuses it; pages then fault as usual.
-  if (end - begin >= kHugePage) madvise(start, end - begin, MADV_HUGEPAGE);
-  madvise(start, end - begin, MADV_POPULATE_WRITE);
-#else
-  (void)data;
-  (void)bytes;
-#endif
-}
+// How many cells of a text column are seen before its characters are
+// reserved for all the rows expected, from their average length.
+constexpr std::size_t kTextSample = 256;
 
 template <class T>
 void reserve_prefaulted(std::vector<T>& cells, std::size_t rows) {
   if (rows <= cells.capacity()) return;
   cells.reserve(rows);
-  prefault(cells.data() + cells.size(), (cells.capacity() - cells.size()) * sizeof(T));
+  zf::prefault(cells.data() + cells.size(), (cells.capacity() - cells.size()) * sizeof(T));
 }
 
 // The characters of a text column grow with its cells; only the offsets are
@@ -262,6 +239,9 @@ class ColumnBuilder {
     if (kind_ == Kind::None) begin(Kind::Text);
     if (kind_ != Kind::Text) numbers_to_texts();
     push_text(texts_, cell);
+    if (texts_.size() == kTextSample && expected_ > 2 * kTextSample) {
+      texts_.reserve(expected_, texts_.bytes() / kTextSample * expected_ * 9 / 8 + 64);
+    }
   }
 
   // The first value: the `rows_` cells before it were all NULL.
