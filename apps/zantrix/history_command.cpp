@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <iostream>
 
@@ -29,8 +31,8 @@ int run_history(std::span<const std::string> words) {
   const auto end = framework::parse_datetime(args.required("--end"));
   const auto table = core::_get_data(security, start, end, args.option("--dtype").value_or("kline"),
                                      std::nullopt, {{"interval", interval}});
-  const std::string csv = table_to_csv(table);
-  std::fwrite(csv.data(), 1, csv.size(), stdout);
+  std::fflush(stdout);
+  write_table_csv(table, STDOUT_FILENO);
   return 0;
 }
 

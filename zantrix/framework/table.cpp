@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "zantrix/framework/errors.h"
+#include "zantrix/framework/fresh_memory.h"
 
 namespace zantrix::framework {
 namespace {
@@ -86,6 +87,15 @@ ColumnKind joined_kind(std::string_view name, ColumnKind a, ColumnKind b) {
   throw ValueError("column " + quoted(name) + " holds " + std::string(column_kind_name(a)) +
                    " cells in one table and " + std::string(column_kind_name(b)) +
                    " cells in another");
+}
+
+// 0, 1, 2, ... written once into fresh memory mapped up front.
+std::vector<std::int64_t> labels_from_zero(std::size_t n) {
+  std::vector<std::int64_t> labels;
+  labels.reserve(n);
+  prefault(labels.data(), n * sizeof(std::int64_t));
+  for (std::size_t i = 0; i < n; ++i) labels.push_back(static_cast<std::int64_t>(i));
+  return labels;
 }
 
 struct ColumnPlan {
@@ -386,8 +396,7 @@ Table::Table(std::vector<Column> columns) : columns_(std::move(columns)) {
       }
     }
   }
-  labels_.resize(columns_.empty() ? 0 : columns_.front().size());
-  renumber();
+  labels_ = labels_from_zero(columns_.empty() ? 0 : columns_.front().size());
 }
 
 std::vector<std::string> Table::column_names() const {
@@ -420,8 +429,7 @@ Column& Table::column(std::string_view name) {
 void Table::add_column(Column column) {
   if (has_column(column.name())) throw ValueError("duplicate column " + quoted(column.name()));
   if (columns_.empty()) {
-    labels_.resize(column.size());
-    renumber();
+    labels_ = labels_from_zero(column.size());
   } else if (column.size() != rows()) {
     throw ValueError("column " + quoted(column.name()) + " has " + std::to_string(column.size()) +
                      " cells, but the table has " + std::to_string(rows()) + " rows");

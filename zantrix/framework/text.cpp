@@ -3,44 +3,73 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace zantrix::framework {
 
-std::string format_number(double value) {
-  if (std::isnan(value)) return "nan";
-  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
-  char buf[40];
-  const auto end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific).ptr;
-  const std::string_view scientific(buf, static_cast<std::size_t>(end - buf));
-  const std::size_t e_at = scientific.find('e');
+// The shortest digits come from to_chars in exponent form ("1.0025e+02"),
+// and are then laid out in fixed form when the exponent allows.
+std::size_t format_number_to(double value, char* out) noexcept {
+  if (std::isnan(value)) {
+    std::memcpy(out, "nan", 3);
+    return 3;
+  }
+  if (std::isinf(value)) {
+    if (value > 0) {
+      std::memcpy(out, "inf", 3);
+      return 3;
+    }
+    std::memcpy(out, "-inf", 4);
+    return 4;
+  }
+  char buf[kNumberTextMax];
+  const char* const end =
+      std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific).ptr;
+  const char* e = buf;
+  while (*e != 'e') ++e;
   int exponent = 0;
-  std::from_chars(scientific.data() + e_at + (scientific[e_at + 1] == '+' ? 2 : 1),
-                  scientific.data() + scientific.size(), exponent);
-  if (exponent < -4 || exponent >= 16) return std::string(scientific);
-
-  const bool negative = scientific.front() == '-';
-  std::string digits;
-  for (const char c : scientific.substr(0, e_at)) {
-    if (c >= '0' && c <= '9') digits += c;
+  std::from_chars(e + (e[1] == '+' ? 2 : 1), end, exponent);
+  if (exponent < -4 || exponent >= 16) {
+    const auto n = static_cast<std::size_t>(end - buf);
+    std::memcpy(out, buf, n);
+    return n;
   }
-  std::string out = negative ? "-" : "";
+  char* p = out;
+  const char* mantissa = buf;
+  if (*mantissa == '-') *p++ = *mantissa++;
+  char digits[20];
+  std::size_t count = 0;
+  for (const char* d = mantissa; d < e; ++d) {
+    if (*d != '.') digits[count++] = *d;
+  }
   if (exponent < 0) {
-    out += "0.";
-    out.append(static_cast<std::size_t>(-exponent - 1), '0');
-    out += digits;
-    return out;
-  }
-  const auto whole = static_cast<std::size_t>(exponent) + 1;
-  if (digits.size() <= whole) {
-    out += digits;
-    out.append(whole - digits.size(), '0');
-    out += ".0";
+    *p++ = '0';
+    *p++ = '.';
+    for (int i = -1; i > exponent; --i) *p++ = '0';
+    std::memcpy(p, digits, count);
+    p += count;
   } else {
-    out.append(digits, 0, whole);
-    out += '.';
-    out.append(digits, whole);
+    const auto whole = static_cast<std::size_t>(exponent) + 1;
+    if (count <= whole) {
+      std::memcpy(p, digits, count);
+      p += count;
+      for (std::size_t i = count; i < whole; ++i) *p++ = '0';
+      *p++ = '.';
+      *p++ = '0';
+    } else {
+      std::memcpy(p, digits, whole);
+      p += whole;
+      *p++ = '.';
+      std::memcpy(p, digits + whole, count - whole);
+      p += count - whole;
+    }
   }
-  return out;
+  return static_cast<std::size_t>(p - out);
+}
+
+std::string format_number(double value) {
+  char buf[kNumberTextMax];
+  return std::string(buf, format_number_to(value, buf));
 }
 
 std::optional<std::int64_t> parse_integer_text(std::string_view text) {

@@ -5,6 +5,7 @@
 // absent values shown as None.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,6 +15,10 @@
 namespace zantrix::framework {
 
 std::string format_number(double value);
+// The same text written to `out`, which has room for kNumberTextMax
+// characters; returns how many it wrote.
+inline constexpr std::size_t kNumberTextMax = 32;
+std::size_t format_number_to(double value, char* out) noexcept;
 std::string quote_text(std::string_view text);
 
 // Reads a base-10 integer written as a person writes one in a text field:

@@ -116,11 +116,11 @@ struct ColumnCells {
     switch (sink) {
       case Sink::Number:
         numbers.reserve(rows);
-        framework::advise_huge_pages(numbers.data(), rows * sizeof(double));
+        framework::prefault(numbers.data(), rows * sizeof(double));
         break;
       case Sink::Time:
         times.reserve(rows);
-        framework::advise_huge_pages(times.data(), rows * sizeof(DateTime));
+        framework::prefault(times.data(), rows * sizeof(DateTime));
         break;
       case Sink::Text:
         texts.emplace(name, ColumnKind::Text);
