@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
@@ -56,10 +57,11 @@ int run_metrics(std::span<const std::string> words) {
     input.values.push_back(number_at(doc, r, 1));
     if (with_benchmark) input.benchmark.push_back(number_at(doc, r, 2));
   }
-  const report::Report page{.title = "Performance of " + path,
-                            .performance = report::analyse(std::move(input)),
-                            .facts = {},
-                            .trading = std::nullopt};
+  const report::Report page{
+      .title = "Performance of " + std::filesystem::path(path).filename().string(),
+      .performance = report::analyse(std::move(input)),
+      .facts = {},
+      .trading = std::nullopt};
   std::cout << report::render_text(page);
   if (const auto html = args.option("--html")) {
     std::ofstream out(*html, std::ios::binary);

@@ -79,7 +79,8 @@ void monthly_returns(Performance& p) {
   double month_open = values.front();
   double year_open = values.front();
   for (std::size_t i = 0; i < values.size(); ++i) {
-    const bool month_ends = i + 1 == values.size() || month_key(times[i + 1]) != month_key(times[i]);
+    const bool month_ends =
+        i + 1 == values.size() || month_key(times[i + 1]) != month_key(times[i]);
     if (!month_ends) continue;
     const int key = month_key(times[i]);
     const int year = key / 12;
@@ -131,8 +132,9 @@ std::vector<DrawdownPeriod> drawdown_periods(const std::vector<double>& values) 
     const double depth = values[i] / values[peak] - 1.0;
     if (depth < current.depth) current.depth = depth, current.trough = i;
   }
-  std::stable_sort(periods.begin(), periods.end(),
-                   [](const DrawdownPeriod& a, const DrawdownPeriod& b) { return a.depth < b.depth; });
+  std::stable_sort(
+      periods.begin(), periods.end(),
+      [](const DrawdownPeriod& a, const DrawdownPeriod& b) { return a.depth < b.depth; });
   return periods;
 }
 

@@ -25,8 +25,8 @@ struct PerformanceInput {
   std::vector<DateTime> times = {};    // in order; equal times are allowed
   std::vector<double> values = {};     // positive, one per time
   std::vector<double> benchmark = {};  // empty, or positive, one per time
-  int days = 252;                 // periods per year
-  std::int64_t window = 252;      // periods of the rolling figures
+  int days = 252;                      // periods per year
+  std::int64_t window = 252;           // periods of the rolling figures
 };
 
 // A fall from a peak, indexed into the input's times.

@@ -110,9 +110,9 @@ void write_rolling(const Performance& p, const fs::path& dir) {
 }
 
 void write_trading(const Trading& trading, const fs::path& dir) {
-  CsvFile trades(dir / "trades.csv", {"instrument", "direction", "quantity", "entry_time",
-                                      "entry_price", "exit_time", "exit_price", "holding_minutes",
-                                      "pnl"});
+  CsvFile trades(dir / "trades.csv",
+                 {"instrument", "direction", "quantity", "entry_time", "entry_price", "exit_time",
+                  "exit_price", "holding_minutes", "pnl"});
   for (const RoundTrip& t : trading.trips) {
     trades.row({cell(t.instrument), t.direction == framework::Direction::LONG ? "LONG" : "SHORT",
                 cell(t.quantity), cell(t.entry_time), cell(t.entry_price),
@@ -131,7 +131,7 @@ void write_trading(const Trading& trading, const fs::path& dir) {
 }  // namespace
 
 std::vector<std::string> csv_files(const Report& report) {
-  std::vector<std::string> files{"equity.csv",          "drawdown.csv", "drawdown_periods.csv",
+  std::vector<std::string> files{"equity.csv", "drawdown.csv", "drawdown_periods.csv",
                                  "monthly_returns.csv", "rolling.csv"};
   if (report.trading) files.insert(files.end(), {"trades.csv", "fees.csv"});
   return files;

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 
@@ -32,7 +33,7 @@ body{margin:0;background:var(--bg);color:var(--ink);font:14px/1.45 "Inter","Sego
 main{max-width:1280px;margin:0 auto;padding:24px}
 header h1{font-size:22px;margin:0 0 2px;font-weight:650;letter-spacing:-.01em}
 header p{margin:0;color:var(--muted)}
-.kpis{display:grid;grid-template-columns:repeat(auto-fit,minmax(138px,1fr));gap:10px;margin:16px 0}
+.kpis{display:grid;grid-template-columns:repeat(5,minmax(0,1fr));gap:10px;margin:16px 0}
 .kpi{background:#fff;border:1px solid var(--line);border-radius:8px;padding:9px 12px}
 .kpi .label{font-size:11px;color:var(--muted);text-transform:uppercase;letter-spacing:.05em}
 .kpi .value{font-size:20px;font-weight:650;margin-top:1px;white-space:nowrap}
@@ -42,7 +43,7 @@ header p{margin:0;color:var(--muted)}
 .wide{grid-column:1/-1}
 .panel h2{font-size:15px;margin:0;font-weight:650}
 .panel .sub{margin:1px 0 8px;color:var(--muted);font-size:12.5px}
-.chart-box{overflow-x:auto}
+.chart-box{overflow-x:auto}.narrow-only{display:none}
 svg.chart{width:100%;height:auto;display:block}
 svg text{font-family:inherit;font-size:11px;fill:#5b6472}
 svg .legend{font-size:12px;fill:#1d2430}
@@ -64,7 +65,10 @@ th:first-child,td:first-child,th.text,td.text{text-align:left}
 tr.total td{font-weight:650;border-top:1px solid var(--line)}
 .pos{color:var(--pos)}.neg{color:var(--neg)}
 .table-box{overflow-x:auto}
-table.heat td{text-align:center;border:2px solid #fff;padding:6px 3px;min-width:44px}
+table.heat{font-size:12px;table-layout:fixed}
+table.heat td{text-align:center;border:2px solid #fff;padding:6px 1px}
+table.heat th{padding:4px 1px}
+table.heat col.year{width:44px}
 table.heat td.year{text-align:left;font-weight:650;background:none}
 table.heat td.total{font-weight:700}
 table.heat th{text-align:center;border:none}
@@ -75,8 +79,8 @@ table.heat th{text-align:center;border:none}
 dl.facts{display:grid;grid-template-columns:max-content 1fr;gap:3px 16px;margin:0;font-size:13px}
 dl.facts dt{color:var(--muted)}dl.facts dd{margin:0}
 footer{color:var(--muted);font-size:12px;margin-top:14px}
-@media (max-width:760px){main{padding:12px}.grid{grid-template-columns:1fr}.wide svg.chart{min-width:720px}svg.chart{min-width:480px}}
-@media print{@page{size:A4 landscape;margin:9mm}body{background:#fff;font-size:11px}main{max-width:none;padding:0}.kpis{grid-template-columns:repeat(auto-fit,minmax(110px,1fr))}.panel{border-color:#d5d9df}.scroll{max-height:none;overflow:visible}.chart-box,.table-box{overflow:visible}}
+@media screen and (max-width:760px){main{padding:12px}.grid{grid-template-columns:1fr}.kpis{grid-template-columns:repeat(2,minmax(0,1fr))}table.heat{min-width:480px}.wide-only{display:none}.narrow-only{display:block}svg text.tick,svg text.legend,svg text.marker-label{font-size:17px}svg text.band-label{font-size:15px}}
+@media print{@page{size:A4 landscape;margin:9mm}body{background:#fff;font-size:11px}main{max-width:none;padding:0}.grid{gap:10px}.panel{padding:10px 12px}.kpis{margin:10px 0}.kpi .value{font-size:17px}table{font-size:10.5px}th,td{padding:3px 5px}.panel{border-color:#d5d9df}.scroll{max-height:none;overflow:visible}.chart-box,.table-box{overflow:visible}}
 )CSS";
 
 std::string esc(const std::string& text) {
@@ -107,6 +111,24 @@ std::string chart_box(const std::string& svg) {
   return "<div class=\"chart-box\">" + svg + "</div>";
 }
 
+// The period ticks of a full-width chart and of a half-width one.
+struct Ticks {
+  std::vector<TimeTick> wide;
+  std::vector<TimeTick> half;
+};
+
+// A full-width chart, drawn twice: at full width for a wide screen and for
+// print, and at half width for a small screen, where the wide one's texts
+// would shrink below reading size. The page shows one of them.
+std::string wide_chart_boxes(LineChart chart, const Ticks& ticks) {
+  chart.width = kWideWidth;
+  chart.ticks = ticks.wide;
+  std::string html = "<div class=\"chart-box wide-only\">" + render_chart(chart) + "</div>";
+  chart.width = kHalfWidth;
+  chart.ticks = ticks.half;
+  return html + "<div class=\"chart-box narrow-only\">" + render_chart(chart) + "</div>";
+}
+
 std::string kpi(const std::string& label, const std::string& value, const std::string& note,
                 const std::string& cls = "") {
   return "<div class=\"kpi\"><div class=\"label\">" + esc(label) + "</div><div class=\"value" +
@@ -121,14 +143,19 @@ std::string period_text(const Performance& p) {
          " periods a year \u00b7 rolling window " + std::to_string(in.window) + " periods";
 }
 
+// "29 Apr → 3 May 2024", the first year left out when both share it.
+std::string date_span(DateTime from, DateTime to) {
+  const std::string a = short_date(from), b = short_date(to);
+  const bool same_year = a.substr(a.size() - 4) == b.substr(b.size() - 4);
+  return (same_year ? a.substr(0, a.size() - 5) : a) + " \u2192 " + b;
+}
+
 std::string key_figures(const Performance& p) {
   const auto& in = p.input;
   const auto& t = in.times;
   std::string html = "<section class=\"kpis\">";
   html += kpi("Total return", signed_percent(p.total_return),
-              p.has_benchmark() ? "benchmark " + signed_percent(p.benchmark_total_return)
-                                : "over " + std::to_string(p.returns.size()) + " periods",
-              sign_class(p.total_return));
+              "over " + std::to_string(p.returns.size()) + " periods", sign_class(p.total_return));
   html += kpi("Annualised return", signed_percent(p.annualised_return), "compounded",
               sign_class(p.annualised_return));
   html += kpi("Sharpe ratio", fixed(p.sharpe, 2), "no risk-free rate");
@@ -138,8 +165,8 @@ std::string key_figures(const Performance& p) {
   } else {
     const DrawdownPeriod& d = p.worst_drawdowns.front();
     html += kpi("Worst drawdown", signed_percent(d.depth),
-                short_date(t[d.peak]) + " \u2192 " + short_date(t[d.trough]) + ", " +
-                    (d.recovery ? "recovered " + short_date(t[*d.recovery]) : "not recovered"),
+                date_span(t[d.peak], t[d.trough]) + "; " +
+                    (d.recovery ? "back " + short_date(t[*d.recovery]) : "not recovered"),
                 "neg");
   }
   html += kpi("Worst rolling max DD", signed_percent(p.worst_rolling_max_drawdown),
@@ -147,8 +174,12 @@ std::string key_figures(const Performance& p) {
               sign_class(p.worst_rolling_max_drawdown));
   html += kpi("Information ratio", fixed(p.information_ratio, 2),
               p.has_benchmark() ? "against the benchmark" : "no benchmark");
-  html += kpi("M2", fixed(p.m2, 4), p.has_benchmark() ? "Sharpe \u00d7 benchmark std" : "no benchmark");
-  html += kpi("Start \u2192 end value", money(in.values.back()), "from " + money(in.values.front()));
+  html +=
+      kpi("M2", fixed(p.m2, 4), p.has_benchmark() ? "Sharpe \u00d7 benchmark std" : "no benchmark");
+  html += kpi("Benchmark return", signed_percent(p.benchmark_total_return),
+              p.has_benchmark() ? "over the same periods" : "no benchmark",
+              sign_class(p.benchmark_total_return));
+  html += kpi("End value", money(in.values.back()), "from " + money(in.values.front()));
   return html + "</section>\n";
 }
 
@@ -159,33 +190,33 @@ std::vector<double> rebased(const std::vector<double>& values) {
   return out;
 }
 
-std::string equity_panel(const Performance& p, const std::vector<TimeTick>& ticks) {
+std::string equity_panel(const Performance& p, const Ticks& ticks) {
   LineChart chart{.title = "Equity against benchmark, rebased to 1",
                   .width = kWideWidth,
                   .height = kWideHeight,
                   .periods = p.input.values.size(),
-                  .ticks = ticks,
+                  .ticks = {},
                   .lines = {},
                   .bands = {},
                   .marks = {},
                   .scale = Scale::kNumber,
                   .reference = 1.0};
+  chart.lines.push_back({rebased(p.input.values), kPortfolioColour, "Portfolio", false});
   if (p.has_benchmark()) {
     chart.lines.push_back({rebased(p.input.benchmark), kBenchmarkColour, "Benchmark", false});
   }
-  chart.lines.push_back({rebased(p.input.values), kPortfolioColour, "Portfolio", false});
   return panel(p.has_benchmark() ? "Equity against benchmark" : "Equity",
                "Value rebased to 1 at " + time_text(p.input.times.front()) +
                    "; one step per period, so closed hours take no room",
-               chart_box(render_chart(chart)), true);
+               wide_chart_boxes(std::move(chart), ticks), true);
 }
 
-std::string underwater_panel(const Performance& p, const std::vector<TimeTick>& ticks) {
+std::string underwater_panel(const Performance& p, const Ticks& ticks) {
   LineChart chart{.title = "Drawdown from the running peak",
                   .width = kWideWidth,
                   .height = 250,
                   .periods = p.input.values.size(),
-                  .ticks = ticks,
+                  .ticks = {},
                   .lines = {{p.drawdown, kDrawdownColour, "Drawdown", true}},
                   .bands = {},
                   .marks = {},
@@ -199,10 +230,12 @@ std::string underwater_panel(const Performance& p, const std::vector<TimeTick>& 
     chart.marks.push_back({d.trough, d.depth, rank});
   }
   return panel("Underwater",
-               "Drawdown from the running peak; shaded and numbered: the " +
-                   std::to_string(p.worst_drawdowns.size()) +
-                   " worst periods, from peak to recovery, dots at their troughs",
-               chart_box(render_chart(chart)), true);
+               p.worst_drawdowns.empty()
+                   ? "Drawdown from the running peak: none"
+                   : "Drawdown from the running peak; shaded and numbered: the " +
+                         std::to_string(p.worst_drawdowns.size()) +
+                         " worst periods, from peak to recovery, dots at their troughs",
+               wide_chart_boxes(std::move(chart), ticks), true);
 }
 
 std::string drawdown_table(const Performance& p) {
@@ -218,12 +251,11 @@ std::string drawdown_table(const Performance& p) {
   for (std::size_t r = 0; r < p.worst_drawdowns.size(); ++r) {
     const DrawdownPeriod& d = p.worst_drawdowns[r];
     const auto end = t[d.recovery.value_or(t.size() - 1)];
-    const double minutes =
-        std::chrono::duration<double, std::ratio<60>>(end - t[d.peak]).count();
+    const double minutes = std::chrono::duration<double, std::ratio<60>>(end - t[d.peak]).count();
     html += "<tr>" + td(std::to_string(r + 1)) + td(signed_percent(d.depth), "neg") +
             td(time_text(t[d.peak]), "text") + td(time_text(t[d.trough]), "text") +
             td(d.recovery ? time_text(t[*d.recovery]) : "not recovered", "text") +
-            td(duration_text(minutes) + (d.recovery ? "" : "+")) + "</tr>";
+            td(duration_text(minutes)) + "</tr>";
   }
   return panel("Worst drawdown periods",
                "Deepest first; length from the peak to the recovery (or to the last period)",
@@ -234,9 +266,17 @@ std::string drawdown_table(const Performance& p) {
 std::string heat_style(double v, double scale) {
   const double strength = scale > 0 ? std::min(1.0, std::abs(v) / scale) : 0;
   char style[96];
-  std::snprintf(style, sizeof style, "background:rgba(%s,%.2f)",
-                v >= 0 ? "23,128,74" : "192,57,43", 0.08 + 0.62 * strength);
+  std::snprintf(style, sizeof style, "background:rgba(%s,%.2f)", v >= 0 ? "23,128,74" : "192,57,43",
+                0.08 + 0.62 * strength);
   return style;
+}
+
+// A heatmap cell: the return in percent, one decimal, a true minus sign.
+std::string heat_text(double v) {
+  std::string text = signed_percent(v, 1);
+  text.pop_back();
+  if (text.front() == '+') text.erase(0, 1);
+  return text;
 }
 
 std::string monthly_panel(const Performance& p) {
@@ -255,21 +295,23 @@ std::string monthly_panel(const Performance& p) {
       if (m) scale = std::max(scale, std::abs(*m));
     }
   }
-  std::string html = "<div class=\"table-box\"><table class=\"heat\"><thead><tr><th></th>";
+  std::string html =
+      "<div class=\"table-box\"><table class=\"heat\"><colgroup><col class=\"year\">"
+      "</colgroup><thead><tr><th></th>";
   for (const char* name : kMonthNames) html += std::string("<th>") + name + "</th>";
   html += "<th>Year</th></tr></thead><tbody>";
   for (const auto& year : p.monthly) {
     html += "<tr><td class=\"year\">" + std::to_string(year.year) + "</td>";
     for (const auto& m : year.months) {
-      html += m ? "<td style=\"" + heat_style(*m, scale) + "\">" + esc(signed_percent(*m, 1)) +
-                      "</td>"
+      html += m ? "<td style=\"" + heat_style(*m, scale) + "\">" + esc(heat_text(*m)) + "</td>"
                 : std::string("<td></td>");
     }
-    html += "<td class=\"total\" style=\"" + heat_style(year.total, std::max(scale, std::abs(year.total))) +
-            "\">" + esc(signed_percent(year.total, 1)) + "</td></tr>";
+    html += "<td class=\"total\" style=\"" +
+            heat_style(year.total, std::max(scale, std::abs(year.total))) + "\">" +
+            esc(heat_text(year.total)) + "</td></tr>";
   }
   return panel(title,
-               "Each month's last value against the month before's; colour by sign and size",
+               "In %: each month's last value against the month before's; colour by sign and size",
                html + "</tbody></table></div>");
 }
 
@@ -307,17 +349,17 @@ std::string distribution_panels(const Performance& p) {
   if (p.returns.size() < 2) {
     distribution = panel(title, "",
                          empty_note("A distribution needs at least two period returns; the series "
-                                    "has " + std::to_string(p.returns.size()) + "."));
+                                    "has " +
+                                    std::to_string(p.returns.size()) + "."));
   } else {
-    const Histogram histogram{
-        .title = title,
-        .width = kHalfWidth,
-        .height = kHalfHeight,
-        .values = p.returns,
-        .colour = kPortfolioColour,
-        .scale = Scale::kPercent,
-        .marks = {{p.return_p5, "5th " + signed_percent(p.return_p5)},
-                  {p.return_p95, "95th " + signed_percent(p.return_p95)}}};
+    const Histogram histogram{.title = title,
+                              .width = kHalfWidth,
+                              .height = kHalfHeight,
+                              .values = p.returns,
+                              .colour = kPortfolioColour,
+                              .scale = Scale::kPercent,
+                              .marks = {{p.return_p5, "5th " + signed_percent(p.return_p5)},
+                                        {p.return_p95, "95th " + signed_percent(p.return_p95)}}};
     distribution = panel(title, "Periods by return; dashed: the 5th and 95th percentiles",
                          chart_box(render_histogram(histogram)));
   }
@@ -328,9 +370,11 @@ std::string distribution_panels(const Performance& p) {
     up += r > 0;
   }
   const auto n = static_cast<double>(p.returns.size());
-  const std::vector<std::pair<std::string, double>> rows{
-      {"Mean", sum / n},          {"Best", best},         {"Worst", worst},
-      {"5th percentile", p.return_p5}, {"95th percentile", p.return_p95}};
+  const std::vector<std::pair<std::string, double>> rows{{"Mean", sum / n},
+                                                         {"Best", best},
+                                                         {"Worst", worst},
+                                                         {"5th percentile", p.return_p5},
+                                                         {"95th percentile", p.return_p95}};
   std::string html = "<table><tbody>";
   html += "<tr>" + td("Periods with a gain") +
           td(std::to_string(up) + " of " + std::to_string(p.returns.size()) + " (" +
@@ -351,7 +395,8 @@ std::string facts_panel(const Report& report) {
 }
 
 std::string fees_panel(const Trading& trading) {
-  if (trading.fees.empty()) return panel("Fees by instrument", "", empty_note("No fills, no fees."));
+  if (trading.fees.empty())
+    return panel("Fees by instrument", "", empty_note("No fills, no fees."));
   std::string html =
       "<table><thead><tr><th>Instrument</th><th>Fills</th><th>Quantity</th><th>Fees</th></tr>"
       "</thead><tbody>";
@@ -362,8 +407,8 @@ std::string fees_panel(const Trading& trading) {
             td(money(f.fees)) + "</tr>";
     fills += f.fills, quantity += f.quantity, fees += f.fees;
   }
-  html += "<tr class=\"total\">" + td("Total") + td(std::to_string(fills)) + td(fixed(quantity, 0)) +
-          td(money(fees)) + "</tr>";
+  html += "<tr class=\"total\">" + td("Total") + td(std::to_string(fills)) +
+          td(fixed(quantity, 0)) + td(money(fees)) + "</tr>";
   return panel("Fees by instrument", "", html + "</tbody></table>");
 }
 
@@ -377,8 +422,10 @@ std::string trades_panel(const Trading& trading) {
   for (const RoundTrip& t : trading.trips) {
     if (!t.exit_time) continue;
     ++closed;
-    if (t.pnl > 0) ++won, wins += t.pnl;
-    else losses += t.pnl;
+    if (t.pnl > 0)
+      ++won, wins += t.pnl;
+    else
+      losses += t.pnl;
   }
   const std::size_t lost = closed - won;
   std::string summary = "<p class=\"summary\">" + std::to_string(closed) + " closed";
@@ -396,52 +443,56 @@ std::string trades_panel(const Trading& trading) {
                esc(money(wins + losses)) + "</span> before fees";
   }
   summary += "</p>";
-  std::string html = summary +
-                     "<div class=\"scroll\"><table><thead><tr><th>#</th><th class=\"text\">"
-                     "Instrument</th><th class=\"text\">Side</th><th>Quantity</th><th class=\"text\">"
-                     "Entry</th><th>Entry price</th><th class=\"text\">Exit</th><th>Exit price</th>"
-                     "<th>Held</th><th>P&amp;L</th></tr></thead><tbody>";
+  std::string html =
+      summary +
+      "<div class=\"scroll\"><table><thead><tr><th>#</th><th class=\"text\">"
+      "Instrument</th><th class=\"text\">Side</th><th>Quantity</th><th class=\"text\">"
+      "Entry</th><th>Entry price</th><th class=\"text\">Exit</th><th>Exit price</th>"
+      "<th>Held</th><th>P&amp;L</th></tr></thead><tbody>";
   for (std::size_t i = 0; i < trading.trips.size(); ++i) {
     const RoundTrip& t = trading.trips[i];
     html += "<tr>" + td(std::to_string(i + 1)) + td(t.instrument, "text") +
             td(t.direction == framework::Direction::LONG ? "Long" : "Short", "text") +
             td(fixed(t.quantity, 0)) + td(time_text(t.entry_time), "text") +
-            td(fixed(t.entry_price, 2)) + td(t.exit_time ? time_text(*t.exit_time) : "open", "text") +
+            td(fixed(t.entry_price, 2)) +
+            td(t.exit_time ? time_text(*t.exit_time) : "open", "text") +
             td(t.exit_time ? fixed(t.exit_price, 2) : "") + td(duration_text(t.holding_minutes)) +
             td(t.exit_time ? money(t.pnl) : "open", sign_class(t.pnl)) + "</tr>";
   }
-  return panel(title,
-               "Round trips from the opening fill to the fill that closes or reverses the position; "
-               "P&L before fees",
-               html + "</tbody></table></div>", true);
+  return panel(
+      title,
+      "Round trips from the opening fill to the fill that closes or reverses the position; "
+      "P&L before fees",
+      html + "</tbody></table></div>", true);
 }
 
 }  // namespace
 
 std::string render_html(const Report& report) {
   const Performance& p = report.performance;
-  const auto wide_ticks = time_ticks(p.input.times, 12);
-  const auto half_ticks = time_ticks(p.input.times, 6);
+  const Ticks ticks{time_ticks(p.input.times, 12), time_ticks(p.input.times, 6)};
   std::string html =
       "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>" +
-      esc(report.title) + "</title><style>" + kStyle + "</style></head>\n<body><main>\n<header><h1>" +
-      esc(report.title) + "</h1><p>" + esc(period_text(p)) + "</p></header>\n";
+      esc(report.title) + "</title><style>" + kStyle +
+      "</style></head>\n<body><main>\n<header><h1>" + esc(report.title) + "</h1><p>" +
+      esc(period_text(p)) + "</p></header>\n";
   html += key_figures(p);
   html += "<div class=\"grid\">\n";
-  html += equity_panel(p, wide_ticks);
-  html += underwater_panel(p, wide_ticks);
+  html += equity_panel(p, ticks);
+  html += underwater_panel(p, ticks);
   html += drawdown_table(p);
   html += monthly_panel(p);
-  html += rolling_panels(p, half_ticks);
+  html += rolling_panels(p, ticks.half);
   html += distribution_panels(p);
   if (!report.facts.empty()) html += facts_panel(report);
   if (report.trading) {
     html += fees_panel(*report.trading);
     html += trades_panel(*report.trading);
   }
-  html += "</div>\n<footer>Returns are simple period returns; ratios use the population standard "
-          "deviation and no risk-free rate. Written by zantrix.</footer>\n</main></body></html>\n";
+  html +=
+      "</div>\n<footer>Returns are simple period returns; ratios use the population standard "
+      "deviation and no risk-free rate. Written by zantrix.</footer>\n</main></body></html>\n";
   return html;
 }
 

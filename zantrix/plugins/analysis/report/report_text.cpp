@@ -29,12 +29,12 @@ std::string render_text(const Report& report) {
   rows.emplace_back("Sharpe ratio", fixed(p.sharpe, 4));
   rows.emplace_back("information ratio", fixed(p.information_ratio, 4));
   rows.emplace_back("M2", fixed(p.m2, 6));
-  if (p.has_benchmark()) rows.emplace_back("benchmark total return", percent(p.benchmark_total_return));
-  rows.emplace_back("worst drawdown",
-                    p.worst_drawdowns.empty()
-                        ? std::string("none")
-                        : percent(p.worst_drawdowns.front().depth) + " (" +
-                              drawdown_dates(p, p.worst_drawdowns.front()) + ")");
+  if (p.has_benchmark())
+    rows.emplace_back("benchmark total return", percent(p.benchmark_total_return));
+  rows.emplace_back("worst drawdown", p.worst_drawdowns.empty()
+                                          ? std::string("none")
+                                          : percent(p.worst_drawdowns.front().depth) + " (" +
+                                                drawdown_dates(p, p.worst_drawdowns.front()) + ")");
   rows.emplace_back("worst rolling max drawdown", percent(p.worst_rolling_max_drawdown));
   rows.emplace_back("rolling window", std::to_string(in.window) + " periods");
   std::size_t width = 0;

@@ -69,9 +69,9 @@ std::vector<RoundTrip> round_trips(std::span<const framework::Deal> deals,
       if (o.position != 0) continue;
       const double direction = trip.direction == framework::Direction::LONG ? 1.0 : -1.0;
       trip.exit_time = deal.updated_time;
-      trip.holding_minutes = holding_period(
-          HoldingPeriodRow{.open_datetime = whole_seconds(trip.entry_time),
-                           .close_datetime = whole_seconds(deal.updated_time)});
+      trip.holding_minutes =
+          holding_period(HoldingPeriodRow{.open_datetime = whole_seconds(trip.entry_time),
+                                          .close_datetime = whole_seconds(deal.updated_time)});
       trip.pnl = direction * (o.closed_cost - o.opened_cost) * point_value;
       open.erase(at);
     }

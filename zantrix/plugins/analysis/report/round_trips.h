@@ -21,11 +21,11 @@ struct RoundTrip {
   framework::Direction direction = framework::Direction::LONG;
   double quantity = 0;  // opened in all
   framework::DateTime entry_time;
-  double entry_price = 0;  // mean price of the opening fills
+  double entry_price = 0;                        // mean price of the opening fills
   std::optional<framework::DateTime> exit_time;  // absent while open
   double exit_price = 0;                         // mean price of the closing fills
-  double holding_minutes = 0;  // NaN while open
-  double pnl = 0;              // in money, before fees; NaN while open
+  double holding_minutes = 0;                    // NaN while open
+  double pnl = 0;                                // in money, before fees; NaN while open
 };
 
 // The trips of `deals`, taken in the order given, by entry time. P&L is the

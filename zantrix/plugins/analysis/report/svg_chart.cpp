@@ -9,7 +9,7 @@ namespace zantrix::plugins::analysis::report {
 
 namespace {
 
-constexpr double kLeft = 58, kRight = 18, kTop = 34, kBottom = 30;
+constexpr double kLeft = 64, kRight = 18, kTop = 34, kBottom = 30;
 constexpr const char* kMinus = "\u2212";
 
 std::string num(double v) {
@@ -63,7 +63,8 @@ std::string legend(const std::vector<std::pair<std::string, std::string>>& entri
     svg += "<path d=\"M" + num(x) + " 16h18\" stroke=\"" + colour +
            "\" stroke-width=\"3\" stroke-linecap=\"round\"/>";
     svg += text(x + 24, 20, label, "start", "legend");
-    x += 24 + 7.2 * static_cast<double>(label.size()) + 22;
+    // Room for the label at the larger size a small screen gives it.
+    x += 24 + 9.5 * static_cast<double>(label.size()) + 22;
   }
   return svg;
 }
@@ -115,12 +116,23 @@ std::string escape_markup(const std::string& text) {
   out.reserve(text.size());
   for (const char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -134,8 +146,11 @@ std::vector<double> nice_ticks(double lo, double hi, int target) {
   const double raw = (hi - lo) / std::max(1, target);
   const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
   const double norm = raw / magnitude;
-  const double step =
-      magnitude * (norm <= 1 ? 1 : norm <= 2 ? 2 : norm <= 2.5 ? 2.5 : norm <= 5 ? 5 : 10);
+  const double step = magnitude * (norm <= 1     ? 1
+                                   : norm <= 2   ? 2
+                                   : norm <= 2.5 ? 2.5
+                                   : norm <= 5   ? 5
+                                                 : 10);
   std::vector<double> ticks;
   const double first = std::floor(lo / step + 1e-9);
   const double last = std::ceil(hi / step - 1e-9);
@@ -162,8 +177,12 @@ std::string render_chart(const LineChart& chart) {
     }
     if (line.area) lo = std::min(lo, 0.0), hi = std::max(hi, 0.0);
   }
-  if (chart.reference) lo = std::min(lo, *chart.reference), hi = std::max(hi, *chart.reference);
   if (!std::isfinite(lo)) lo = 0, hi = 1;
+  // A little room beyond the data, except at zero, where an area ends.
+  const double room = hi > lo ? 0.03 * (hi - lo) : std::max(0.01, 0.01 * std::abs(lo));
+  if (lo != 0 || hi == 0) lo -= room;
+  if (hi != 0) hi += room;
+  if (chart.reference) lo = std::min(lo, *chart.reference), hi = std::max(hi, *chart.reference);
   const auto ticks = nice_ticks(lo, hi, chart.height >= 280 ? 6 : 5);
   Frame f{.width = chart.width,
           .height = chart.height,
@@ -195,14 +214,16 @@ std::string render_chart(const LineChart& chart) {
            num(f.x1) + "\"/>";
   }
   std::vector<std::pair<std::string, std::string>> entries;
-  for (const auto& line : chart.lines) {
+  for (const auto& line : chart.lines) entries.emplace_back(line.colour, line.label);
+  // The first line listed is drawn last, on top of the others.
+  for (auto it = chart.lines.rbegin(); it != chart.lines.rend(); ++it) {
+    const ChartLine& line = *it;
     if (line.area) {
       svg += "<path d=\"" + area_path(f, line.y) + "\" fill=\"" + line.colour +
              "\" fill-opacity=\"0.22\" stroke=\"none\"/>";
     }
-    svg += "<path class=\"line\" d=\"" + line_path(f, line.y) + "\" stroke=\"" + line.colour +
-           "\"/>";
-    entries.emplace_back(line.colour, line.label);
+    svg +=
+        "<path class=\"line\" d=\"" + line_path(f, line.y) + "\" stroke=\"" + line.colour + "\"/>";
   }
   for (const auto& mark : chart.marks) {
     const double x = f.x(static_cast<double>(mark.index)), y = f.y(mark.y);
@@ -231,7 +252,9 @@ std::string render_histogram(const Histogram& h) {
     const auto b = static_cast<std::size_t>((v - lo) / (hi - lo) * static_cast<double>(bins));
     counts[std::min(b, bins - 1)] += 1;
   }
-  const auto y_ticks = nice_ticks(0, *std::max_element(counts.begin(), counts.end()), 4);
+  // Counts are whole: at least 4 on the axis keeps its step at 1 or more.
+  const auto y_ticks =
+      nice_ticks(0, std::max(4.0, 1.08 * *std::max_element(counts.begin(), counts.end())), 4);
   Frame f{.width = h.width,
           .height = h.height,
           .x0 = kLeft,
@@ -258,15 +281,19 @@ std::string render_histogram(const Histogram& h) {
   }
   svg += "<path d=\"" + bars + "\" fill=\"" + h.colour + "\" fill-opacity=\"0.75\"/>";
   svg += "<path class=\"axis\" d=\"M" + num(f.x0) + " " + num(f.y1) + "H" + num(f.x1) + "\"/>";
-  std::vector<std::pair<std::string, std::string>> entries{{h.colour, "periods by return"}};
+  // Mark labels sit above the plot, the first to the left of its line and
+  // the second to the right, so that two close marks do not collide.
   for (std::size_t m = 0; m < h.marks.size(); ++m) {
     const auto& [v, label] = h.marks[m];
     const double x = x_of(v);
-    svg += "<path class=\"marker\" d=\"M" + num(x) + " " + num(f.y0) + "V" + num(f.y1) + "\"/>";
-    svg += text(x + (m % 2 == 0 ? -4 : 4), f.y0 + 12, label, m % 2 == 0 ? "end" : "start",
-                "marker-label");
+    svg +=
+        "<path class=\"marker\" d=\"M" + num(x) + " " + num(f.y0 - 14) + "V" + num(f.y1) + "\"/>";
+    // ... unless the label would leave the plot on that side.
+    const double width = 9 * static_cast<double>(label.size());
+    const bool left = m % 2 == 0 ? x - 4 - width >= f.x0 : x + 4 + width > f.x1;
+    svg += text(x + (left ? -4 : 4), f.y0 - 6, label, left ? "end" : "start", "marker-label");
   }
-  return svg + legend(entries, f.x0) + "</svg>";
+  return svg + "</svg>";
 }
 
 }  // namespace zantrix::plugins::analysis::report

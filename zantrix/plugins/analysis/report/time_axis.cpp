@@ -45,8 +45,8 @@ std::int64_t floor_div(std::int64_t a, std::int64_t b) {
 std::int64_t bucket(framework::DateTime t, Unit unit) {
   const auto day = floor<days>(t);
   const year_month_day ymd{day};
-  const std::int64_t month = static_cast<int>(ymd.year()) * 12LL +
-                             static_cast<unsigned>(ymd.month()) - 1;
+  const std::int64_t month =
+      static_cast<int>(ymd.year()) * 12LL + static_cast<unsigned>(ymd.month()) - 1;
   switch (unit.kind) {
     case Kind::kHours:
       return floor_div(floor<hours>(t).time_since_epoch().count(), unit.step);
@@ -120,8 +120,8 @@ std::vector<TimeTick> time_ticks(std::span<const framework::DateTime> times,
   // on midnight hours).
   auto at = boundaries(times, kUnits[0]);
   for (std::size_t u = 0; u < kUnits.size() && !at.empty(); ++u) {
-    auto coarser = u + 1 < kUnits.size() ? boundaries(times, kUnits[u + 1])
-                                         : std::vector<std::size_t>{};
+    auto coarser =
+        u + 1 < kUnits.size() ? boundaries(times, kUnits[u + 1]) : std::vector<std::size_t>{};
     if (at.size() <= max_ticks && coarser.size() != at.size()) {
       std::vector<TimeTick> ticks;
       for (const std::size_t i : at) {
