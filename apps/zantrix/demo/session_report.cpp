@@ -53,10 +53,9 @@ report::Report session_report(const SessionResult& session) {
     input.values.push_back(snapshot.value);
     input.benchmark.push_back(snapshot.benchmark);
   }
-  const double per_day =
-      session.days == 0 ? 1.0
-                        : static_cast<double>(session.snapshots.size()) /
-                              static_cast<double>(session.days);
+  const double per_day = session.days == 0 ? 1.0
+                                           : static_cast<double>(session.snapshots.size()) /
+                                                 static_cast<double>(session.days);
   input.days = static_cast<int>(std::lround(252 * per_day));
   input.window = std::max<std::int64_t>(1, std::lround(21 * per_day));
 

@@ -129,8 +129,11 @@ TEST(Report, RoundTripsRunFromTheOpeningFillToTheClosingOrReversingOne) {
   const auto at = [](int minute) { return day(2024, 3, 18) + 10h + minutes{minute}; };
   using framework::Direction;
   const auto deal = [](const core::Security& s, Direction d, DateTime t, double price, double q) {
-    return framework::Deal{.security = s, .direction = d, .updated_time = t,
-                           .filled_avg_price = price, .filled_quantity = q};
+    return framework::Deal{.security = s,
+                           .direction = d,
+                           .updated_time = t,
+                           .filled_avg_price = price,
+                           .filled_quantity = q};
   };
   const std::vector<framework::Deal> deals{
       deal(stock, Direction::LONG, at(0), 10, 100),
@@ -210,21 +213,29 @@ TEST(Report, CsvTablesHoldARowPerPeriodAndPerTrade) {
   const auto dir = std::filesystem::temp_directory_path() / "zantrix_report_csv";
   std::filesystem::remove_all(dir);
   const core::Stock stock("HK.00700", "Tencent");
-  const std::vector<framework::Deal> deals{
-      {.security = stock, .direction = framework::Direction::LONG,
-       .updated_time = day(2024, 1, 30), .filled_avg_price = 10, .filled_quantity = 5},
-      {.security = stock, .direction = framework::Direction::SHORT,
-       .updated_time = day(2024, 2, 2), .filled_avg_price = 11, .filled_quantity = 5}};
-  const Report report{.title = "t",
-                      .performance = analyse(worked_series()),
-                      .facts = {},
-                      .trading = Trading{.trips = round_trips(deals),
-                                         .fees = {{"HK.00700", 2, 10, 19.2}}}};
+  const std::vector<framework::Deal> deals{{.security = stock,
+                                            .direction = framework::Direction::LONG,
+                                            .updated_time = day(2024, 1, 30),
+                                            .filled_avg_price = 10,
+                                            .filled_quantity = 5},
+                                           {.security = stock,
+                                            .direction = framework::Direction::SHORT,
+                                            .updated_time = day(2024, 2, 2),
+                                            .filled_avg_price = 11,
+                                            .filled_quantity = 5}};
+  const Report report{
+      .title = "t",
+      .performance = analyse(worked_series()),
+      .facts = {},
+      .trading = Trading{.trips = round_trips(deals), .fees = {{"HK.00700", 2, 10, 19.2}}}};
   write_csv(report, dir);
-  const std::map<std::string, std::size_t> lines{
-      {"equity.csv", 11},      {"drawdown.csv", 11}, {"drawdown_periods.csv", 3},
-      {"monthly_returns.csv", 2}, {"rolling.csv", 11}, {"trades.csv", 2},
-      {"fees.csv", 2}};
+  const std::map<std::string, std::size_t> lines{{"equity.csv", 11},
+                                                 {"drawdown.csv", 11},
+                                                 {"drawdown_periods.csv", 3},
+                                                 {"monthly_returns.csv", 2},
+                                                 {"rolling.csv", 11},
+                                                 {"trades.csv", 2},
+                                                 {"fees.csv", 2}};
   ASSERT_EQ(csv_files(report).size(), lines.size());
   for (const auto& name : csv_files(report)) {
     std::ifstream in(dir / name);
