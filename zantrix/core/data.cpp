@@ -198,10 +198,15 @@ std::string missing_arguments_message(std::string_view type_name,
          " required positional argument" + (names.size() > 1 ? "s" : "") + ": " + list;
 }
 
-// The field position of each column; every required field other than
-// datetime and security must be among them.
+// Whether a record's datetime and security come with the row's columns or
+// from the caller of the builder.
+enum class TimeAndSecurity { FromColumns, FromCaller };
+
+// The field position of each column; every required field must be among
+// them, except datetime and security when the caller gives those.
 template <class R>
-std::vector<std::size_t> resolve_columns(std::span<const std::string> column_names) {
+std::vector<std::size_t> resolve_columns(std::span<const std::string> column_names,
+                                         TimeAndSecurity time_and_security) {
   const std::string type_name(RecordInfo<R>::name);
   std::vector<std::size_t> fields;
   fields.reserve(column_names.size());
@@ -218,7 +223,8 @@ std::vector<std::size_t> resolve_columns(std::span<const std::string> column_nam
   std::vector<std::string_view> missing;
   for (std::size_t i = 0; i < given.size(); ++i) {
     const Field<R>& f = RecordInfo<R>::fields[i];
-    const bool supplied = f.name == "datetime" || f.name == "security";
+    const bool supplied = time_and_security == TimeAndSecurity::FromCaller &&
+                          (f.name == "datetime" || f.name == "security");
     if (f.required && !given[i] && !supplied) missing.push_back(f.name);
   }
   if (!missing.empty()) throw TypeError(missing_arguments_message(type_name, missing));
@@ -298,10 +304,33 @@ void set_field(R& record, std::string_view name, const FieldValue& value) {
   store_field(record, find_field<R>(name), value);
 }
 
+template <MarketRecordType R>
+std::span<const std::string_view> field_names() {
+  static const auto names = [] {
+    std::array<std::string_view, RecordInfo<R>::fields.size()> out{};
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] = RecordInfo<R>::fields[i].name;
+    return out;
+  }();
+  return names;
+}
+
+template <MarketRecordType R>
+R make_record(std::span<const std::string> names, std::span<const FieldValue> values) {
+  if (names.size() != values.size()) {
+    throw ValueError(std::to_string(values.size()) + " values for " +
+                     std::to_string(names.size()) + " names");
+  }
+  const auto fields = resolve_columns<R>(names, TimeAndSecurity::FromColumns);
+  // Every required field is among the names, so no placeholder survives.
+  return std::get<R>(build_record<R>(fields, Security("", ""), DateTime{}, values));
+}
+
 #define ZANTRIX_INSTANTIATE(R)                                                \
   template std::string to_string<R>(const R&);                                \
   template FieldValue get_field<R>(const R&, std::string_view);               \
-  template void set_field<R>(R&, std::string_view, const FieldValue&);
+  template void set_field<R>(R&, std::string_view, const FieldValue&);        \
+  template std::span<const std::string_view> field_names<R>();                \
+  template R make_record<R>(std::span<const std::string>, std::span<const FieldValue>);
 
 ZANTRIX_INSTANTIATE(Bar)
 ZANTRIX_INSTANTIATE(Quote)
@@ -315,15 +344,20 @@ RecordBuilder::RecordBuilder(BuildFn build, std::vector<std::size_t> fields)
 
 RecordBuilder RecordBuilder::make(std::string_view class_name,
                                   std::span<const std::string> column_names) {
-  if (class_name == "Bar") return {&build_record<Bar>, resolve_columns<Bar>(column_names)};
+  constexpr auto kCaller = TimeAndSecurity::FromCaller;
+  if (class_name == "Bar") {
+    return {&build_record<Bar>, resolve_columns<Bar>(column_names, kCaller)};
+  }
   if (class_name == "CapitalDistribution") {
     return {&build_record<CapitalDistribution>,
-            resolve_columns<CapitalDistribution>(column_names)};
+            resolve_columns<CapitalDistribution>(column_names, kCaller)};
   }
   if (class_name == "OrderBook") {
-    return {&build_record<OrderBook>, resolve_columns<OrderBook>(column_names)};
+    return {&build_record<OrderBook>, resolve_columns<OrderBook>(column_names, kCaller)};
   }
-  if (class_name == "Quote") return {&build_record<Quote>, resolve_columns<Quote>(column_names)};
+  if (class_name == "Quote") {
+    return {&build_record<Quote>, resolve_columns<Quote>(column_names, kCaller)};
+  }
   throw KeyError("no record type named '" + std::string(class_name) +
                  "': class_name must be one of Bar, CapitalDistribution, OrderBook, Quote");
 }

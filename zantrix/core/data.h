@@ -156,6 +156,19 @@ FieldValue get_field(const R& record, std::string_view name);
 template <MarketRecordType R>
 void set_field(R& record, std::string_view name, const FieldValue& value);
 
+// The names of R's fields in declaration order: the order in which they are
+// given by position.
+template <MarketRecordType R>
+std::span<const std::string_view> field_names();
+
+// A record built from named values, as a call with keywords builds one:
+// `values[i]` goes to the field `names[i]`. A TypeError names a name that is
+// no field of R, or lists the required fields (datetime and security among
+// them) that no name gives; a value of the wrong kind is a TypeError as from
+// set_field; a ValueError when the two spans differ in length.
+template <MarketRecordType R>
+R make_record(std::span<const std::string> names, std::span<const FieldValue> values);
+
 // A copy of `record` with the named fields replaced, as by set_field;
 // `record` itself is never changed.
 //   Quote next = replace(quote, {{"last_price", 10.5}, {"volume", 300}});
