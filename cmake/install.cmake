@@ -135,3 +135,22 @@ install(FILES
   "${PROJECT_BINARY_DIR}/zantrixConfig.cmake"
   "${PROJECT_BINARY_DIR}/zantrixConfigVersion.cmake"
   DESTINATION ${ZANTRIX_INSTALL_CMAKEDIR})
+
+# The Python package, when built: the pure-Python modules and the compiled
+# module under ZANTRIX_PYTHON_INSTALL_DIR (Debian's place for packages of its
+# python3), so that
+#   PYTHONPATH=<prefix>/lib/python3/dist-packages python3 -c "import zantrix"
+# works. The compiled module finds the libraries through a run path relative
+# to its own folder.
+if(TARGET _zantrix)
+  set(ZANTRIX_PYTHON_INSTALL_DIR "lib/python3/dist-packages" CACHE STRING
+    "Where the Python package is installed, relative to the prefix")
+  file(RELATIVE_PATH _zantrix_python_to_lib
+    "${CMAKE_INSTALL_PREFIX}/${ZANTRIX_PYTHON_INSTALL_DIR}/zantrix" "${CMAKE_INSTALL_FULL_LIBDIR}")
+  set_target_properties(_zantrix PROPERTIES INSTALL_RPATH "$ORIGIN/${_zantrix_python_to_lib}")
+  install(DIRECTORY "${PROJECT_SOURCE_DIR}/python/zantrix"
+    DESTINATION "${ZANTRIX_PYTHON_INSTALL_DIR}"
+    FILES_MATCHING PATTERN "*.py"
+    PATTERN "_zantrix" EXCLUDE)
+  install(TARGETS _zantrix LIBRARY DESTINATION "${ZANTRIX_PYTHON_INSTALL_DIR}/zantrix")
+endif()

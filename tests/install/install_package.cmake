@@ -1,12 +1,14 @@
 # cmake -DBUILD_DIR=... -DWORK_DIR=... -DCONSUMER_DIR=... -DSOURCE_DIR=...
-#       [-DCXX_COMPILER=...] [-DMAKE_PROGRAM=...] -P install_package.cmake
+#       [-DCXX_COMPILER=...] [-DMAKE_PROGRAM=...]
+#       [-DPYTHON=... -DPYTHON_PACKAGES=...] -P install_package.cmake
 #
 # Installs the build BUILD_DIR into a fresh prefix under WORK_DIR and moves
 # the prefix elsewhere (an installation must not depend on where it was
 # made); checks the package names no path of the source or build tree;
 # configures, builds and runs the consumer project against the moved prefix,
-# which must print "ok"; runs the installed program's --help. The first step
-# that fails stops the script with that step's output.
+# which must print "ok"; runs the installed program's --help; with PYTHON,
+# imports the installed Python package from PYTHON_PACKAGES under the prefix.
+# The first step that fails stops the script with that step's output.
 
 foreach(variable BUILD_DIR WORK_DIR CONSUMER_DIR SOURCE_DIR)
   if(NOT DEFINED ${variable})
@@ -49,6 +51,12 @@ foreach(file IN LISTS package_files)
     endif()
   endforeach()
 endforeach()
+
+# The Python package, when the build has one, imports from the moved prefix.
+if(PYTHON)
+  step(python "${CMAKE_COMMAND}" -E env "PYTHONPATH=${prefix}/${PYTHON_PACKAGES}"
+    "${PYTHON}" -c "import zantrix.core.data, zantrix.plugins.sqlite3.db")
+endif()
 
 set(configure_arguments -S "${CONSUMER_DIR}" -B "${consumer_build}" -G Ninja
   "-DCMAKE_PREFIX_PATH=${prefix}"

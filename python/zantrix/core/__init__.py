@@ -1,0 +1,1 @@
+"""The core modules: securities, constants, deals and market data."""

@@ -1,0 +1,1 @@
+"""The gateways' parts reachable from Python: the fee models."""

@@ -1,0 +1,1 @@
+"""The CQG gateway's fee model."""

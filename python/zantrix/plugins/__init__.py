@@ -1,0 +1,1 @@
+"""The plugins: performance metrics and the record store."""

@@ -1,0 +1,1 @@
+"""Analysis of trading results."""

@@ -1,0 +1,1 @@
+"""The SQLite record store."""
