@@ -42,6 +42,8 @@ bench:
 	bench/history/run build-bench/bench/bench_history
 	bench/db/run build-bench/bench/bench_db
 	bench/gateway/run build-bench/bench/bench_gateway
+	cmake --build build-bench -j $(JOBS) --target zantrix_python
+	PYTHONPATH=build-bench/python /usr/bin/python3 bench/python/bench_python.py
 
 format:
 	clang-format -i $$(git ls-files '*.h' '*.cpp')
