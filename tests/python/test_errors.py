@@ -34,8 +34,7 @@ CASES = [
      FileNotFoundError, None),
     (lambda: next(_get_data_iterator(STOCK, DATE_FIRST, "Bar")), AssertionError,
      "The first column in `full_data` must be a `*time*` column, but date was given."),
-    (lambda: _get_data_iterator(STOCK, DATE_FIRST, Bar), TypeError,
-     "class_name must be str, not pybind11_type"),
+    (lambda: _get_data_iterator(STOCK, DATE_FIRST, 1), TypeError, "class_name must be str, not int"),
     (lambda: Bar(security=STOCK, open=1.0), TypeError,
      "Bar.__init__() missing 5 required positional arguments: "
      "'datetime', 'high', 'low', 'close', and 'volume'"),
