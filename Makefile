@@ -37,7 +37,7 @@ sanitize: asan tsan
 bench:
 	@scripts/install-deps --bench
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DZANTRIX_BUILD_TESTS=OFF
-	cmake --build build-bench -j $(JOBS) --target bench_metrics bench_history bench_db bench_gateway
+	cmake --build build-bench -j $(JOBS) --target bench_metrics bench_history bench_db bench_gateway zantrix
 	bench/metrics/run build-bench/bench/bench_metrics
 	bench/history/run build-bench/bench/bench_history
 	bench/db/run build-bench/bench/bench_db

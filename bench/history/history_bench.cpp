@@ -3,7 +3,13 @@
 //   bench_history generate DIR DAYS   writes DAYS one-minute day files (390
 //                                     bars each) and a 1,000,000-row daily file
 //   bench_history load DIR DAYS       prints the timings as "name seconds"
+//
+// Beside each load it prints the floor of the result's memory: the time to
+// merely touch as many bytes of fresh memory as the result's columns and
+// labels take (`*_touch_seconds`), which on these machines is far from free.
 #include <chrono>
+#include <cstring>
+#include <memory>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -82,6 +88,26 @@ double best_of(int runs, F&& fn) {
   return best;
 }
 
+// Seconds to touch `bytes` of memory fresh from the system, best of 3.
+double touch_seconds(std::size_t bytes) {
+  return best_of(3, [&] {
+    const auto fresh = std::make_unique_for_overwrite<char[]>(bytes);
+    std::memset(fresh.get(), 1, bytes);
+    asm volatile("" : : "r"(fresh.get()) : "memory");
+  });
+}
+
+// The bytes of a table's cells and labels (texts by their characters).
+std::size_t table_bytes(const zf::Table& table) {
+  std::size_t bytes = table.rows() * sizeof(std::int64_t);
+  for (const auto& column : table.column_list()) {
+    bytes += column.kind() == zf::ColumnKind::Text
+                 ? column.texts().bytes() + table.rows() * sizeof(std::size_t)
+                 : table.rows() * 8;
+  }
+  return bytes;
+}
+
 void load(const fs::path& dir, int days) {
   zf::zantrix_config().set_DATA_PATH({{"kline", (dir / "kline").string()}});
   zf::zantrix_config().set_TIME_STEP(60000);
@@ -97,6 +123,7 @@ void load(const fs::path& dir, int days) {
     rows = table.rows();
   });
   std::cout << "load_seconds " << loading << "\nload_rows " << rows << "\n";
+  std::cout << "load_touch_seconds " << touch_seconds(table_bytes(table)) << "\n";
 
   const auto shared = std::make_shared<const zf::Table>(std::move(table));
   double checksum = 0;
@@ -109,11 +136,16 @@ void load(const fs::path& dir, int days) {
             << "\nchecksum " << checksum << "\n";
 
   const auto daily_file = dir / "kline/K_1D/BENCH/ohlcv.csv";
+  std::size_t daily_result = 0;
   const double daily = best_of(3, [&] {
-    rows = zc::_get_data(bench, start, end, "kline", std::nullopt, {{"interval", "1day"}}).rows();
+    const zf::Table t =
+        zc::_get_data(bench, start, end, "kline", std::nullopt, {{"interval", "1day"}});
+    rows = t.rows();
+    daily_result = table_bytes(t);
   });
   std::cout << "daily_seconds " << daily << "\ndaily_rows " << rows << "\ndaily_bytes "
             << fs::file_size(daily_file) << "\n";
+  std::cout << "daily_touch_seconds " << touch_seconds(daily_result) << "\n";
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 """The same intraday load as the history loader, done with pandas.
 
-usage: pandas_history.py DIR DAYS  -> prints "pandas_seconds S" (best of 3)
+usage: pandas_history.py DIR DAYS        -> prints "pandas_seconds S" (best of 3)
+       pandas_history.py DIR DAYS --csv  -> loads once and writes the table as
+                                            CSV to standard output, as
+                                            `zantrix history` does
 """
 import os
 import sys
@@ -21,6 +24,10 @@ def load(directory, start, end):
 
 def main():
     directory = os.path.join(sys.argv[1], "kline", "K_1M", "BENCH")
+    if len(sys.argv) > 3 and sys.argv[3] == "--csv":
+        load(directory, "1900-01-01 00:00:00", "2100-01-01 00:00:00").to_csv(
+            sys.stdout, index=False)
+        return
     best, rows = float("inf"), 0
     for _ in range(3):
         t = time.perf_counter()

@@ -4,12 +4,61 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 namespace zantrix::framework {
 
+namespace {
+
+// The common number of a price or a volume: a value that some k / 10^d reads
+// back to, with k below 2^53 and d at most 8, printed as k with its point d
+// digits from the right. The smallest such d gives the fewest digits, as the
+// shortest round trip does. 0 when the value is not of that kind.
+std::size_t format_short_decimal(double value, char* out) noexcept {
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+  static constexpr double kLimit = 9007199254740992.0;  // 2^53
+  const double magnitude = value < 0 ? -value : value;
+  if (!(magnitude >= 1e-4 && magnitude < 1e15)) return 0;
+  for (std::size_t d = 0; d < std::size(kPowers); ++d) {
+    const double scaled = std::nearbyint(magnitude * kPowers[d]);
+    if (scaled >= kLimit) return 0;
+    if (scaled / kPowers[d] != magnitude) continue;
+    char digits[24];
+    char* const digits_end =
+        std::to_chars(digits, digits + sizeof digits, static_cast<std::uint64_t>(scaled)).ptr;
+    auto count = static_cast<std::size_t>(digits_end - digits);
+    char* p = out;
+    if (value < 0) *p++ = '-';
+    if (d == 0) {
+      std::memcpy(p, digits, count);
+      p += count;
+      *p++ = '.';
+      *p++ = '0';
+    } else if (count > d) {
+      std::memcpy(p, digits, count - d);
+      p += count - d;
+      *p++ = '.';
+      std::memcpy(p, digits + count - d, d);
+      p += d;
+    } else {
+      *p++ = '0';
+      *p++ = '.';
+      for (std::size_t i = count; i < d; ++i) *p++ = '0';
+      std::memcpy(p, digits, count);
+      p += count;
+    }
+    return static_cast<std::size_t>(p - out);
+  }
+  return 0;
+}
+
+}  // namespace
+
 // The shortest digits come from to_chars in exponent form ("1.0025e+02"),
-// and are then laid out in fixed form when the exponent allows.
+// and are then laid out in fixed form when the exponent allows; the common
+// short decimal is written directly.
 std::size_t format_number_to(double value, char* out) noexcept {
+  if (const std::size_t n = format_short_decimal(value, out)) return n;
   if (std::isnan(value)) {
     std::memcpy(out, "nan", 3);
     return 3;
