@@ -3,6 +3,7 @@
 // the CSV tables, and the inputs it refuses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "tests/support/error_of.h"
 #include "zantrix/framework/errors.h"
 #include "zantrix/plugins/analysis/report/report.h"
+#include "zantrix/plugins/analysis/report/svg_chart.h"
 #include "zantrix/plugins/analysis/report/time_axis.h"
 
 namespace zantrix::plugins::analysis::report {
@@ -207,6 +209,37 @@ TEST(Report, PanelsASeriesIsTooShortForSayWhyAndEveryChartDraws) {
     }
     EXPECT_GE(charts, 2u);
   }
+}
+
+// The y coordinates of the points of the chart's data line.
+std::vector<double> line_ys(const std::string& svg) {
+  const auto at = svg.find("class=\"line\" d=\"");
+  const std::string d = svg.substr(at + 16, svg.find('"', at + 16) - at - 16);
+  std::vector<double> ys;
+  for (std::size_t i = 0; i < d.size();) {
+    const std::size_t space = d.find(' ', i);
+    const std::size_t end = d.find_first_of("ML", space);
+    ys.push_back(std::stod(d.substr(space + 1, end - space - 1)));
+    i = end;
+  }
+  return ys;
+}
+
+TEST(Report, ALongSeriesIsDrawnAtABoundedSizeKeepingItsExtremes) {
+  // A spike in a flat series, among 200000 periods and among 10: drawn with
+  // at most four points per unit of width, it still reaches the same height.
+  const auto chart = [](std::size_t n) {
+    std::vector<double> y(n, 0.0);
+    y[n / 2 + 1] = 1;
+    return render_chart({.title = "t", .periods = n, .lines = {{y, "#000", "spike", false}}});
+  };
+  const auto long_ys = line_ys(chart(200'000));
+  const auto short_ys = line_ys(chart(10));
+  EXPECT_LE(long_ys.size(), 4 * 960u);
+  EXPECT_EQ(*std::min_element(long_ys.begin(), long_ys.end()),
+            *std::min_element(short_ys.begin(), short_ys.end()));
+  EXPECT_EQ(*std::max_element(long_ys.begin(), long_ys.end()),
+            *std::max_element(short_ys.begin(), short_ys.end()));
 }
 
 TEST(Report, CsvTablesHoldARowPerPeriodAndPerTrade) {

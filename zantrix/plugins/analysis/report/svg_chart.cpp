@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <utility>
+#include <vector>
 
 namespace zantrix::plugins::analysis::report {
 
@@ -69,36 +71,70 @@ std::string legend(const std::vector<std::pair<std::string, std::string>>& entri
   return svg;
 }
 
+// The points worth drawing: every value while there are few per unit of
+// width, else the first, lowest, highest and last value of each unit, in
+// order, so that a long series keeps its shape at a size that does not
+// grow with it. A NaN marks a gap.
+std::vector<std::pair<std::size_t, double>> drawn_points(const Frame& f,
+                                                         const std::vector<double>& y) {
+  std::vector<std::pair<std::size_t, double>> points;
+  const auto columns = static_cast<std::size_t>(std::max(1.0, f.x1 - f.x0));
+  if (y.size() <= 2 * columns) {
+    for (std::size_t i = 0; i < y.size(); ++i) points.emplace_back(i, y[i]);
+    return points;
+  }
+  const auto flush = [&](std::vector<std::size_t>& keep) {
+    std::sort(keep.begin(), keep.end());
+    keep.erase(std::unique(keep.begin(), keep.end()), keep.end());
+    for (const std::size_t k : keep) points.emplace_back(k, y[k]);
+    keep.clear();
+  };
+  std::vector<std::size_t> keep;  // first, lowest, highest, last
+  for (std::size_t c = 0; c < columns; ++c) {
+    for (std::size_t i = y.size() * c / columns; i < y.size() * (c + 1) / columns; ++i) {
+      if (!std::isfinite(y[i])) {
+        flush(keep);
+        points.emplace_back(i, y[i]);
+      } else if (keep.empty()) {
+        keep = {i, i, i, i};
+      } else {
+        if (y[i] < y[keep[1]]) keep[1] = i;
+        if (y[i] > y[keep[2]]) keep[2] = i;
+        keep[3] = i;
+      }
+    }
+    flush(keep);
+  }
+  return points;
+}
+
 // "M x y L x y ..." over the finite values, a new move after each gap.
 std::string line_path(const Frame& f, const std::vector<double>& y) {
   std::string d;
   bool drawing = false;
-  for (std::size_t i = 0; i < y.size(); ++i) {
-    if (!std::isfinite(y[i])) {
+  for (const auto& [i, v] : drawn_points(f, y)) {
+    if (!std::isfinite(v)) {
       drawing = false;
       continue;
     }
-    d += (drawing ? "L" : "M") + num(f.x(static_cast<double>(i))) + " " + num(f.y(y[i]));
+    d += (drawing ? "L" : "M") + num(f.x(static_cast<double>(i))) + " " + num(f.y(v));
     drawing = true;
   }
   return d;
 }
 
+// The finite values, closed down to zero at both ends.
 std::string area_path(const Frame& f, const std::vector<double>& y) {
   std::string d;
-  std::size_t first = y.size(), last = 0;
-  for (std::size_t i = 0; i < y.size(); ++i) {
-    if (!std::isfinite(y[i])) continue;
-    if (first == y.size()) first = i;
+  std::size_t last = 0;
+  for (const auto& [i, v] : drawn_points(f, y)) {
+    if (!std::isfinite(v)) continue;
+    if (d.empty()) d = "M" + num(f.x(static_cast<double>(i))) + " " + num(f.y(0));
+    d += "L" + num(f.x(static_cast<double>(i))) + " " + num(f.y(v));
     last = i;
   }
-  if (first == y.size()) return d;
-  const std::string zero = num(f.y(0));
-  d = "M" + num(f.x(static_cast<double>(first))) + " " + zero;
-  for (std::size_t i = first; i <= last; ++i) {
-    if (std::isfinite(y[i])) d += "L" + num(f.x(static_cast<double>(i))) + " " + num(f.y(y[i]));
-  }
-  return d + "L" + num(f.x(static_cast<double>(last))) + " " + zero + "Z";
+  if (d.empty()) return d;
+  return d + "L" + num(f.x(static_cast<double>(last))) + " " + num(f.y(0)) + "Z";
 }
 
 int decimals_of(double step) {

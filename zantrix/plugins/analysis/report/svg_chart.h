@@ -41,27 +41,27 @@ struct ChartMark {
 };
 
 struct LineChart {
-  std::string title;  // read out by assistive technology
+  std::string title = {};  // read out by assistive technology
   double width = 960;
   double height = 300;
   std::size_t periods = 0;
-  std::vector<TimeTick> ticks;
-  std::vector<ChartLine> lines;
-  std::vector<ChartBand> bands;
-  std::vector<ChartMark> marks;
+  std::vector<TimeTick> ticks = {};
+  std::vector<ChartLine> lines = {};
+  std::vector<ChartBand> bands = {};
+  std::vector<ChartMark> marks = {};
   Scale scale = Scale::kNumber;
-  std::optional<double> reference;  // a stronger horizontal line (0, 1)
+  std::optional<double> reference = {};  // a stronger horizontal line (0, 1)
 };
 
 struct Histogram {
-  std::string title;
+  std::string title = {};
   double width = 470;
   double height = 280;
-  std::vector<double> values;  // NaN values are left out
-  std::string colour;
+  std::vector<double> values = {};  // NaN values are left out
+  std::string colour = {};
   Scale scale = Scale::kPercent;
   // Vertical marks: (value, label).
-  std::vector<std::pair<double, std::string>> marks;
+  std::vector<std::pair<double, std::string>> marks = {};
 };
 
 std::string render_chart(const LineChart& chart);
