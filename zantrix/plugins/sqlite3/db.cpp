@@ -407,27 +407,10 @@ std::size_t count_rows(::sqlite3* connection, const std::string& sql,
   return static_cast<std::size_t>(std::max<sqlite3_int64>(sqlite3_column_int64(raw, 0), 0));
 }
 
-// Holds a connection's own mutex across a whole statement: SQLite's calls
-// inside re-enter it cheaply, the cells a row hands out stay protected, and a
-// `commit` from another thread waits instead of interleaving.
-class ConnectionMutex {
- public:
-  explicit ConnectionMutex(::sqlite3* connection) : mutex_(sqlite3_db_mutex(connection)) {
-    sqlite3_mutex_enter(mutex_);
-  }
-  ~ConnectionMutex() { sqlite3_mutex_leave(mutex_); }
-  ConnectionMutex(const ConnectionMutex&) = delete;
-  ConnectionMutex& operator=(const ConnectionMutex&) = delete;
-
- private:
-  sqlite3_mutex* mutex_;
-};
-
 // Commits the connection's open transaction, if there is one; null is a
 // closed store.
 void commit_transaction(::sqlite3* connection) {
   if (connection == nullptr) throw DatabaseError(kClosedMessage, 0, "COMMIT");
-  const ConnectionMutex hold(connection);
   if (sqlite3_get_autocommit(connection) != 0) return;
   if (sqlite3_exec(connection, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
     throw error_of(connection, "COMMIT");
@@ -450,7 +433,6 @@ class StoreLock {
 };
 
 void run_plain(::sqlite3* connection, const char* sql) {
-  const ConnectionMutex hold(connection);
   if (sqlite3_exec(connection, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
     throw error_of(connection, sql);
   }
@@ -593,8 +575,8 @@ DB::DB() : statements_(std::make_unique<StatementCache>()) {
   ::sqlite3* connection = nullptr;
   const int rc =
       sqlite3_open_v2(file.c_str(), &connection,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
-  conn_.reset(connection, Closer{});
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  conn_.reset(connection);
   if (rc != SQLITE_OK) {
     const DatabaseError error = connection != nullptr ? error_of(connection, "")
                                                       : DatabaseError(sqlite3_errstr(rc), rc, "");
@@ -632,16 +614,12 @@ void DB::close() {
   conn_.reset();
 }
 
-// The connection is taken under `lock` and held for the whole COMMIT, so a
-// `close` on another thread meanwhile releases it only once the COMMIT is done.
+// Under `lock` like every use of the connection, so a `close` on another
+// thread comes before or after the COMMIT, never during it.
 void DB::commit() {
-  std::shared_ptr<::sqlite3> connection;
-  {
-    const StoreLock guard;
-    if (scope_depth_ > 0 && conn_) return;
-    connection = conn_;
-  }
-  commit_transaction(connection.get());
+  const StoreLock guard;
+  if (scope_depth_ > 0 && conn_) return;
+  commit_transaction(conn_.get());
 }
 
 DB::Transaction DB::transaction() {
@@ -735,7 +713,6 @@ void DB::run(const Statement& statement, ResultBuilder* result) {
   ::sqlite3* connection = conn_.get();
   if (connection == nullptr) throw DatabaseError(kClosedMessage, 0, statement.text);
   {
-    const ConnectionMutex hold(connection);
     sqlite3_stmt* prepared = nullptr;
     if (const auto kept = statements_->kept.find(statement.sql); kept != statements_->kept.end()) {
       prepared = kept->second.get();

@@ -47,20 +47,19 @@
 // only reads. A connection that meets another connection's lock waits up to
 // `kBusyTimeout` for it before the statement fails with "database is locked".
 //
-// Threads. `lock` is one process-wide mutex shared by every DB. The
-// constructor, `execute`, `select_records`, `insert_records`,
+// Threads. `lock` is one process-wide mutex shared by every DB. Every call
+// (the constructor, `execute`, `select_records`, `insert_records`,
 // `update_records`, `delete_records`, `delete_table`, the `create_*_table`
-// calls, `last_statement`, `close` and the destructor take it for the whole
-// of their statement (a selection also fetches all its rows under it), so
-// statements of different DB instances never overlap and one DB may be used
-// from several threads. `commit` holds `lock` only while it takes the
-// connection, not for its COMMIT (`execute` commits under the `lock` it
-// holds); from another thread it waits only for a statement of the same DB
-// that SQLite is running, and a `close` meanwhile lets it finish before the
-// connection goes. No call may overlap the destruction of the same DB. `lock`
-// is not reentrant: a thread that holds it must not make the calls above nor
-// `commit`, except through a scope of its own (above). `_parse_sql_value` and
-// `_parse_sql_where_condition` touch no database.
+// calls, `commit`, `last_statement`, `close` and the destructor) takes it for
+// the whole of its work (a selection also fetches all its rows under it), so
+// statements of different DB instances never overlap, one DB may be used from
+// several threads, and a `close` comes before or after another thread's
+// statement or COMMIT, never during one. The connection itself is opened
+// without SQLite's own per-call mutex, which `lock` makes needless. No call
+// may overlap the destruction of the same DB. `lock` is not reentrant: a
+// thread that holds it must not make the calls above, except through a scope
+// of its own (above). `_parse_sql_value` and `_parse_sql_where_condition`
+// touch no database.
 //
 // Speed. The statement SQLite runs has a `?` for every value, so the
 // statements of one shape (an insert into one table's columns, say) share
@@ -141,9 +140,8 @@ class DB {
   DB(const DB&) = delete;
   DB& operator=(const DB&) = delete;
 
-  // Closes the connection (once a `commit` under way on another thread is
-  // done). Later calls fail with a DatabaseError ("Cannot operate on a closed
-  // database."); closing again does nothing.
+  // Closes the connection. Later calls fail with a DatabaseError ("Cannot
+  // operate on a closed database."); closing again does nothing.
   void close();
 
   // Commits an open transaction of the connection, if there is one. Every
@@ -252,9 +250,7 @@ class DB {
 
   void run(const Statement& statement, ResultBuilder* result = nullptr);
 
-  // Shared so that a `commit`, which runs outside `lock`, keeps the
-  // connection open until it is done even when `close` comes meanwhile.
-  std::shared_ptr<::sqlite3> conn_;
+  std::unique_ptr<::sqlite3, Closer> conn_;
   std::unique_ptr<StatementCache> statements_;
   std::string last_statement_;
   // How many scopes of this store are open; under `lock`.
