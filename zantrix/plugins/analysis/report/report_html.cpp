@@ -412,6 +412,11 @@ std::string fees_panel(const Trading& trading) {
   return panel("Fees by instrument", "", html + "</tbody></table>");
 }
 
+// A fill's time, always to the second, so that a column of them aligns.
+std::string fill_time(DateTime t) {
+  return framework::format_datetime(std::chrono::floor<std::chrono::seconds>(t));
+}
+
 std::string trades_panel(const Trading& trading) {
   const std::string title = "Trades";
   if (trading.trips.empty()) {
@@ -453,9 +458,9 @@ std::string trades_panel(const Trading& trading) {
     const RoundTrip& t = trading.trips[i];
     html += "<tr>" + td(std::to_string(i + 1)) + td(t.instrument, "text") +
             td(t.direction == framework::Direction::LONG ? "Long" : "Short", "text") +
-            td(fixed(t.quantity, 0)) + td(time_text(t.entry_time), "text") +
+            td(fixed(t.quantity, 0)) + td(fill_time(t.entry_time), "text") +
             td(fixed(t.entry_price, 2)) +
-            td(t.exit_time ? time_text(*t.exit_time) : "open", "text") +
+            td(t.exit_time ? fill_time(*t.exit_time) : "open", "text") +
             td(t.exit_time ? fixed(t.exit_price, 2) : "") + td(duration_text(t.holding_minutes)) +
             td(t.exit_time ? money(t.pnl) : "open", sign_class(t.pnl)) + "</tr>";
   }
