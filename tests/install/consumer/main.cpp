@@ -2,6 +2,7 @@
 // it calls into every installed library, so building it proves that each
 // zantrix:: target brings its headers and links, and running it proves the
 // installed libraries load and work. Prints "ok", or what went wrong.
+#include <chrono>
 #include <cmath>
 #include <iostream>
 #include <stdexcept>
@@ -22,6 +23,7 @@
 #include "zantrix/gateways/cqg/wrapper/vexgate.h"
 #include "zantrix/gateways/recording_gateway.h"
 #include "zantrix/plugins/analysis/metrics.h"
+#include "zantrix/plugins/analysis/report/report.h"
 #include "zantrix/plugins/sqlite3/db.h"
 #include "zantrix/plugins/telegram/commands.h"
 
@@ -63,6 +65,12 @@ int main() {
 
   // zantrix_metrics
   check(zantrix::plugins::analysis::convert_time("10:29:59") == "10:00:00", "convert_time");
+
+  // zantrix_report
+  namespace report = zantrix::plugins::analysis::report;
+  const auto day = [](unsigned d) { return zf::make_datetime(std::chrono::year{2024} / 1 / d); };
+  const auto performance = report::analyse({.times = {day(2), day(3)}, .values = {100, 110}});
+  check(std::abs(performance.total_return - 0.1) < 1e-12, "report total return");
 
   // zantrix_db
   check(zantrix::plugins::sqlite3::DB::_parse_sql_value(std::int64_t{3}) == "3", "DB literal");
