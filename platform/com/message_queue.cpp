@@ -76,8 +76,10 @@ class WaiterRegistration {
 
 }  // namespace
 
+// Asked of the kernel once per thread: a thread keeps its id for its life.
 DWORD GetCurrentThreadId() {
-  return static_cast<DWORD>(::gettid());
+  thread_local const auto self = static_cast<DWORD>(::gettid());
+  return self;
 }
 
 MessageQueue::MessageQueue(DWORD threadId) : threadId_(threadId) {}

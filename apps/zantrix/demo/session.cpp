@@ -131,6 +131,10 @@ class Session {
     vex_ = host_->Init<VexGate>();
     gateway_.ravelhost = &*host_;
     vex_->Init(gateway_);
+    // The simulated client switches account data at once, and the
+    // subscription waits for its reload of the accounts all the same: the
+    // pause a real client needs between off and on would be idle time here.
+    vex_->account_reload_pause = 0s;
     vex_->Logon(options_.account_name, "paper");
     vex_->subscribe_account_and_positions(options_.account_id);
     for (const auto& instrument : tape_.instruments) {

@@ -62,7 +62,8 @@ void subscribe(cel::CQGCEL& client, std::shared_ptr<CELSinkBase> sink) {
 }  // namespace
 
 void Trace(std::string_view message) {
-  std::string line = std::to_string(::gettid());
+  thread_local const std::string self = std::to_string(::gettid());
+  std::string line = self;
   line += ": ";
   line += message;
   line += '\n';
