@@ -10,6 +10,7 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <span>
@@ -99,7 +100,7 @@ class TextCells {
 
   void push_back(std::string_view text) {
     if (text.size() > room_ - used_) grow(text.size());
-    if (!text.empty()) std::char_traits<char>::copy(chars_.get() + used_, text.data(), text.size());
+    copy_short(chars_.get() + used_, text.data(), text.size());
     used_ += text.size();
     ends_.push_back(used_);
   }
@@ -112,6 +113,21 @@ class TextCells {
   friend bool operator==(const TextCells& a, const TextCells& b);
 
  private:
+  // Copies `n` bytes; the short texts of most cells with a few fixed-size
+  // moves rather than a call.
+  static void copy_short(char* to, const char* from, std::size_t n) {
+    if (n >= 8 && n <= 16) {
+      std::memcpy(to, from, 8);
+      std::memcpy(to + n - 8, from + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+      std::memcpy(to, from, 4);
+      std::memcpy(to + n - 4, from + n - 4, 4);
+    } else if (n > 16) {
+      std::memcpy(to, from, n);
+    } else {
+      for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+    }
+  }
   // Room for `more` characters past the used ones, at least doubling.
   void grow(std::size_t more);
   void reallocate(std::size_t room);

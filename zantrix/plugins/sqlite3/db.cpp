@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <system_error>
 #include <unordered_map>
@@ -320,8 +321,11 @@ class ColumnBuilder {
   std::vector<std::pair<std::size_t, std::int64_t>> integral_;
 };
 
+// The text of the statement being run, made only when an error reports it.
+using TextOf = std::function<std::string()>;
+
 void bind(::sqlite3* connection, sqlite3_stmt* statement, int index, const Value& value,
-          const std::string& statement_text) {
+          const TextOf& statement_text) {
   const auto bind_text = [&](const std::string& s, void (*lifetime)(void*)) {
     return sqlite3_bind_text64(statement, index, s.data(), s.size(), lifetime, SQLITE_UTF8);
   };
@@ -345,17 +349,17 @@ void bind(::sqlite3* connection, sqlite3_stmt* statement, int index, const Value
         }
       },
       value);
-  if (rc != SQLITE_OK) throw error_of(connection, statement_text);
+  if (rc != SQLITE_OK) throw error_of(connection, statement_text());
 }
 
 void bind_all(::sqlite3* connection, sqlite3_stmt* statement, const std::vector<Value>& parameters,
-              const std::string& statement_text) {
+              const TextOf& statement_text) {
   const int marks = sqlite3_bind_parameter_count(statement);
   if (static_cast<std::size_t>(marks) != parameters.size()) {
     throw DatabaseError("Incorrect number of bindings supplied. The current statement uses " +
                             std::to_string(marks) + ", and there are " +
                             std::to_string(parameters.size()) + " supplied.",
-                        0, statement_text);
+                        0, statement_text());
   }
   for (int i = 0; i < marks; ++i) {
     bind(connection, statement, i + 1, parameters[static_cast<std::size_t>(i)], statement_text);
@@ -365,12 +369,12 @@ void bind_all(::sqlite3* connection, sqlite3_stmt* statement, const std::vector<
 // The one statement of `sql`, or none for a text of blanks and comments; a
 // text that holds a second statement is refused before anything runs.
 StatementHandle prepare(::sqlite3* connection, const std::string& sql,
-                        const std::string& statement_text) {
+                        const TextOf& statement_text) {
   const char* tail = nullptr;
   sqlite3_stmt* raw = nullptr;
   if (sqlite3_prepare_v2(connection, sql.data(), static_cast<int>(sql.size()), &raw, &tail) !=
       SQLITE_OK) {
-    throw error_of(connection, statement_text);
+    throw error_of(connection, statement_text());
   }
   StatementHandle handle(raw);
   const auto rest = static_cast<int>(sql.data() + sql.size() - tail);
@@ -379,7 +383,7 @@ StatementHandle prepare(::sqlite3* connection, const std::string& sql,
     const int rc = sqlite3_prepare_v2(connection, tail, rest, &next, nullptr);
     const StatementHandle next_handle(next);
     if (rc != SQLITE_OK || next != nullptr) {
-      throw DatabaseError("You can only execute one statement at a time.", 0, statement_text);
+      throw DatabaseError("You can only execute one statement at a time.", 0, statement_text());
     }
   }
   return handle;
@@ -399,7 +403,7 @@ std::size_t count_rows(::sqlite3* connection, const std::string& sql,
   }
   const StatementHandle handle(raw);
   try {
-    bind_all(connection, raw, parameters, count);
+    bind_all(connection, raw, parameters, [&count] { return count; });
   } catch (const DatabaseError&) {
     return 0;
   }
@@ -478,24 +482,41 @@ std::optional<std::string> _db_path() {
   throw zf::ValueError(kPathMessage);
 }
 
-// A statement in its two forms: `text` with every value as a literal, the
-// form callers see, and `sql`, the form SQLite runs, with a `?` for each
-// value and the values in `parameters` (a date-time as its stored text).
+// A statement in its two forms: `sql`, the form SQLite runs, with a `?` for
+// each value and the values in `parameters` (a date-time as its stored text),
+// and `text()`, the form callers see, with every value as its literal in
+// place of its `?`. The text is made only when asked for (an error, or
+// `last_statement`), so a statement run many times costs no formatting.
 struct DB::Statement {
-  std::string text;
   std::string sql;
   std::vector<Value> parameters;
+  // Where in `sql` each value's `?` stands; none for a caller's own text.
+  std::vector<std::size_t> marks;
 
-  static Statement plain(std::string_view sql) { return {std::string(sql), std::string(sql), {}}; }
+  static Statement plain(std::string_view sql) { return {std::string(sql), {}, {}}; }
 
-  void add(std::string_view part) {
-    text += part;
-    sql += part;
+  std::string text() const {
+    if (marks.empty()) return sql;
+    std::string out;
+    std::size_t from = 0;
+    for (std::size_t k = 0; k < marks.size(); ++k) {
+      out.append(sql, from, marks[k] - from);
+      out += _parse_sql_value(parameters[k]);
+      from = marks[k] + 1;
+    }
+    out.append(sql, from);
+    return out;
   }
 
+  void add(std::string_view part) { sql += part; }
+
   void add_value(const Value& value) {
-    const std::string literal = _parse_sql_value(value);
-    text += literal;
+    // An absent value or a date has no literal: the same error as the
+    // literal's.
+    if (std::holds_alternative<std::monostate>(value) || std::holds_alternative<zf::Date>(value)) {
+      _parse_sql_value(value);
+    }
+    marks.push_back(sql.size());
     sql += '?';
     if (const auto* t = std::get_if<zf::DateTime>(&value)) {
       parameters.emplace_back(stored_datetime(*t));
@@ -565,7 +586,7 @@ void DB::Closer::operator()(::sqlite3* connection) const noexcept {
   sqlite3_close_v2(connection);
 }
 
-DB::DB() : statements_(std::make_unique<StatementCache>()) {
+DB::DB() : statements_(std::make_unique<StatementCache>()), last_(std::make_unique<Statement>()) {
   const std::optional<std::string> dir = _db_path();
   if (!dir) throw zf::TypeError("unsupported operand type(s) for +: 'NoneType' and 'str'");
   std::string file = *dir + "/zantrix.db";
@@ -700,41 +721,43 @@ void DB::Transaction::end(bool keep) {
 void DB::execute(std::string_view sql, const std::optional<std::vector<Value>>& parameters) {
   Statement statement = Statement::plain(sql);
   if (parameters) statement.parameters = *parameters;
-  run(statement);
+  run(std::move(statement));
 }
 
 // Prepares (or takes the kept statement), binds and steps one statement and,
 // outside a scope, commits it, all under `lock`. Without `result`, stepping
 // stops at the first row: the statement has then done its work, and its rows
 // are not wanted.
-void DB::run(const Statement& statement, ResultBuilder* result) {
+void DB::run(Statement statement, ResultBuilder* result) {
   const StoreLock guard;
-  last_statement_ = statement.text;
+  *last_ = std::move(statement);
+  const Statement& current = *last_;
+  const TextOf text = [&current] { return current.text(); };
   ::sqlite3* connection = conn_.get();
-  if (connection == nullptr) throw DatabaseError(kClosedMessage, 0, statement.text);
+  if (connection == nullptr) throw DatabaseError(kClosedMessage, 0, current.text());
   {
     sqlite3_stmt* prepared = nullptr;
-    if (const auto kept = statements_->kept.find(statement.sql); kept != statements_->kept.end()) {
+    if (const auto kept = statements_->kept.find(current.sql); kept != statements_->kept.end()) {
       prepared = kept->second.get();
     } else {
-      StatementHandle handle = prepare(connection, statement.sql, statement.text);
+      StatementHandle handle = prepare(connection, current.sql, text);
       if (handle) {
         if (statements_->kept.size() >= StatementCache::kKept) statements_->kept.clear();
-        prepared = statements_->kept.emplace(statement.sql, std::move(handle)).first->second.get();
+        prepared = statements_->kept.emplace(current.sql, std::move(handle)).first->second.get();
       }
     }
     if (prepared != nullptr) {
       const Reset reset(prepared);
-      bind_all(connection, prepared, statement.parameters, statement.text);
+      bind_all(connection, prepared, current.parameters, text);
       if (result != nullptr) {
         result->start(prepared, result->count_first()
-                                    ? count_rows(connection, statement.sql, statement.parameters)
+                                    ? count_rows(connection, current.sql, current.parameters)
                                     : 0);
       }
       for (;;) {
         const int rc = sqlite3_step(prepared);
         if (rc == SQLITE_DONE) break;
-        if (rc != SQLITE_ROW) throw error_of(connection, statement.text);
+        if (rc != SQLITE_ROW) throw error_of(connection, current.text());
         if (result == nullptr) break;
         result->add_row(prepared);
       }
@@ -770,14 +793,14 @@ std::string DB::_parse_sql_value(const Value& value) {
 std::string DB::_parse_sql_where_condition(const NamedValues& conditions) {
   Statement where;
   where.add_where(conditions);
-  return where.text;
+  return where.text();
 }
 
 void DB::delete_table(std::string_view table_name) {
   Statement statement;
   statement.add("DROP TABLE ");
   statement.add(table_name);
-  run(statement);
+  run(std::move(statement));
 }
 
 zf::Table DB::select_records(std::string_view table_name,
@@ -798,7 +821,7 @@ zf::Table DB::select_records(std::string_view table_name,
   statement.add(" ");
   statement.add_where(conditions);
   ResultBuilder result(conditions.empty());
-  run(statement, &result);
+  run(std::move(statement), &result);
   return std::move(result).finish();
 }
 
@@ -817,7 +840,7 @@ void DB::update_records(std::string_view table_name, const NamedValues& columns,
     if (i + 1 != columns.size()) statement.add(",");
   }
   statement.add_where(conditions);
-  run(statement);
+  run(std::move(statement));
 }
 
 void DB::insert_records(std::string_view table_name, const NamedValues& values) {
@@ -836,7 +859,7 @@ void DB::insert_records(std::string_view table_name, const NamedValues& values) 
     statement.add_value(values[i].second);
   }
   statement.add(")");
-  run(statement);
+  run(std::move(statement));
 }
 
 void DB::delete_records(std::string_view table_name, const NamedValues& conditions) {
@@ -845,7 +868,7 @@ void DB::delete_records(std::string_view table_name, const NamedValues& conditio
   statement.add(table_name);
   statement.add(" ");
   statement.add_where(conditions);
-  run(statement);
+  run(std::move(statement));
 }
 
 void DB::create_balance_table() {
@@ -863,7 +886,7 @@ void DB::create_deal_table() {
 
 std::string DB::last_statement() const {
   const StoreLock guard;
-  return last_statement_;
+  return last_->text();
 }
 
 }  // namespace zantrix::plugins::sqlite3

@@ -248,11 +248,12 @@ class DB {
 
   struct StatementCache;
 
-  void run(const Statement& statement, ResultBuilder* result = nullptr);
+  void run(Statement statement, ResultBuilder* result = nullptr);
 
   std::unique_ptr<::sqlite3, Closer> conn_;
   std::unique_ptr<StatementCache> statements_;
-  std::string last_statement_;
+  // The latest statement run or tried; its text is made when asked for.
+  std::unique_ptr<Statement> last_;
   // How many scopes of this store are open; under `lock`.
   std::size_t scope_depth_ = 0;
 };
