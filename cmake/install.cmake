@@ -85,6 +85,7 @@ install(DIRECTORY "${PROJECT_SOURCE_DIR}/zantrix" "${PROJECT_SOURCE_DIR}/platfor
 set(_zantrix_package_of_Threads__Threads "Threads")
 set(_zantrix_package_of_nlohmann_json__nlohmann_json "nlohmann_json 3")
 set(_zantrix_package_of_SQLite__SQLite3 "SQLite3")
+set(_zantrix_package_of_PostgreSQL__PostgreSQL "PostgreSQL")
 set(_zantrix_package_of_CURL__libcurl "CURL")
 set(_zantrix_package_of_fmt__fmt "fmt")
 set(_zantrix_package_of_fmt__fmt-header-only "fmt")

@@ -47,8 +47,16 @@ constexpr std::string_view kNoStore = "No records: the record store is not avail
 // The order statuses that can still change.
 constexpr std::string_view kActiveStatuses[] = {"SUBMITTING", "SUBMITTED", "PART_FILLED"};
 
-// The record store when its file exists; otherwise null, and a line says why.
+// The record store: on its server, or in its file when that exists;
+// otherwise null, and a line says why.
 std::unique_ptr<DB> open_store() {
+  try {
+    if (plugins::sqlite3::_db_uri()) return std::make_unique<DB>();
+  } catch (const std::exception& error) {
+    report("The record store cannot be opened (" + std::string(error.what()) +
+           "); record requests get \"" + std::string(kNoStore) + "\"");
+    return nullptr;
+  }
   std::optional<std::string> folder;
   try {
     folder = plugins::sqlite3::_db_path();

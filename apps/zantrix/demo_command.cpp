@@ -126,10 +126,14 @@ int run_demo(std::span<const std::string> words) {
     throw UsageError("--fast must be below --slow");
   }
 
-  const auto folder = plugins::sqlite3::_db_path();
+  // The page and the log go beside a SQLite store, or to the working
+  // directory when the store is on a server.
+  const auto folder = plugins::sqlite3::_db_uri() ? std::optional<std::string>(".")
+                                                  : plugins::sqlite3::_db_path();
   if (!folder) {
     throw framework::ValueError(
-        "the demo writes its records to the store named by DB: set {\"sqlite3\": FOLDER}");
+        "the demo writes its records to the store named by DB: set {\"sqlite3\": FOLDER} or "
+        "{\"postgresql\": URI}");
   }
   fs::create_directories(*folder);
   const fs::path page = args.option("--html").value_or((fs::path(*folder) / "demo_report.html"));

@@ -78,6 +78,21 @@ const json& require(Config::State& s, std::string_view key, Lookup& found) {
   throw TypeError(where(s.file, key) + " must be " + std::string(want));
 }
 
+// The entry `store` of DB as written; under mutex_.
+std::optional<std::string> db_entry(Config::State& s, std::string_view store, Lookup& found) {
+  const json& v = require(s, "DB", found);
+  if (!v.is_object()) wrong_kind(s, "DB", "an object");
+  const auto item = v.find(std::string(store));
+  if (item == v.end()) {
+    throw KeyError(where(s.file, "DB") + " has no entry '" + std::string(store) + "'");
+  }
+  if (item->is_null()) return std::nullopt;
+  if (!item->is_string()) {
+    wrong_kind(s, "DB", "an object whose '" + std::string(store) + "' is a text or null");
+  }
+  return item->get<std::string>();
+}
+
 std::int64_t as_integer(const Config::State& s, std::string_view key, const json& v) {
   if (!v.is_number_integer()) wrong_kind(s, key, "an integer");
   return v.get<std::int64_t>();
@@ -144,18 +159,26 @@ Config::TextMap Config::BAR_CONVENTION() const {
 std::optional<std::string> Config::DB(std::string_view store) const {
   const std::lock_guard lock(mutex_);
   Lookup found{};
-  const json& v = require(*state_, "DB", found);
-  if (!v.is_object()) wrong_kind(*state_, "DB", "an object");
-  const auto item = v.find(std::string(store));
-  if (item == v.end()) {
-    throw KeyError(where(state_->file, "DB") + " has no entry '" + std::string(store) + "'");
+  auto text = db_entry(*state_, store, found);
+  if (!text || !found.from_file) return text;
+  return resolve_dir(state_->file, *text);
+}
+
+std::optional<std::string> Config::DB_text(std::string_view store) const {
+  const std::lock_guard lock(mutex_);
+  Lookup found{};
+  return db_entry(*state_, store, found);
+}
+
+bool Config::DB_has(std::string_view store) const {
+  const std::lock_guard lock(mutex_);
+  try {
+    Lookup found{};
+    const json& v = require(*state_, "DB", found);
+    return v.is_object() && v.contains(std::string(store));
+  } catch (const std::exception&) {
+    return false;
   }
-  if (item->is_null()) return std::nullopt;
-  if (!item->is_string()) {
-    wrong_kind(*state_, "DB", "an object whose '" + std::string(store) + "' is a text or null");
-  }
-  const auto text = item->get<std::string>();
-  return found.from_file ? resolve_dir(state_->file, text) : text;
 }
 
 std::string Config::TELEGRAM_TOKEN() const {

@@ -65,6 +65,12 @@ class Config {
   // there. A KeyError when DB or the entry is missing, a TypeError when DB is
   // not an object or the entry is neither a text nor null.
   std::optional<std::string> DB(std::string_view store) const;
+  // Whether the DB object has an entry `store`; false when DB is missing or
+  // is not an object.
+  bool DB_has(std::string_view store) const;
+  // The entry `store` of the DB object as written (a connection URI, not a
+  // directory), std::nullopt when it is null; the errors of DB(store).
+  std::optional<std::string> DB_text(std::string_view store) const;
   std::string TELEGRAM_TOKEN() const;
   std::int64_t TELEGRAM_CHAT_ID() const;
   // The Bot API base address; https://api.telegram.org when the key is absent.

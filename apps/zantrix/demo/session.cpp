@@ -145,10 +145,15 @@ class Session {
   }
 
   void open_store() {
-    const auto folder = plugins::sqlite3::_db_path();
-    if (folder) std::filesystem::create_directories(*folder);
-    db_.emplace();
-    database_ = (std::filesystem::path(folder.value_or(".")) / "zantrix.db").string();
+    if (const auto uri = plugins::sqlite3::_db_uri()) {
+      db_.emplace();
+      database_ = *uri;
+    } else {
+      const auto folder = plugins::sqlite3::_db_path();
+      if (folder) std::filesystem::create_directories(*folder);
+      db_.emplace();
+      database_ = (std::filesystem::path(folder.value_or(".")) / "zantrix.db").string();
+    }
     std::string description = "moving-average cross " + std::to_string(options_.strategy.fast) +
                               "/" + std::to_string(options_.strategy.slow) + " on";
     for (const auto& instrument : tape_.instruments)

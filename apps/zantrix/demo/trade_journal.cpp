@@ -65,17 +65,6 @@ void TradeJournal::record_deal(const framework::DealUpdate& deal) {
   record([=, this] { write_deal(deal); });
 }
 
-std::int64_t TradeJournal::last_row_id(std::string_view table) {
-  const auto rows =
-      db_.select_records(table, std::vector<std::string>{"id"},
-                         {{"condition_str", std::string("id = last_insert_rowid()")}});
-  if (rows.rows() != 1) {
-    throw std::runtime_error("the row just inserted into " + std::string(table) +
-                             " cannot be found");
-  }
-  return rows.column("id").integers()[0];
-}
-
 void TradeJournal::write_balance(const framework::AccountBalance& balance, framework::DateTime time,
                                  const std::string& status) {
   NamedValues row{{"broker_name", std::string(kBroker)},
@@ -98,7 +87,7 @@ void TradeJournal::write_balance(const framework::AccountBalance& balance, frame
   row.emplace_back("update_time", time);
   row.emplace_back("remark", identity_.session);
   db_.insert_records("balance", row);
-  balance_id_ = last_row_id("balance");
+  balance_id_ = db_.last_insert_id();
 }
 
 void TradeJournal::write_positions(const std::vector<framework::PositionData>& positions,
@@ -131,7 +120,7 @@ void TradeJournal::write_order(const framework::Order& order, const std::string&
                                        {"filled_quantity", whole(order.filled_quantity)},
                                        {"status", text(order.status)},
                                        {"remark", identity_.session}});
-  orders_.insert_or_assign(broker_order_id, OrderRow{last_row_id("trading_order"), order});
+  orders_.insert_or_assign(broker_order_id, OrderRow{db_.last_insert_id(), order});
 }
 
 void TradeJournal::write_order_update(const framework::OrderUpdate& update) {

@@ -80,8 +80,6 @@ class TradeJournal {
     framework::Order order;
   };
 
-  std::int64_t last_row_id(std::string_view table);
-
   plugins::sqlite3::DB& db_;
   JournalIdentity identity_;
   bool grouped_;

@@ -18,11 +18,12 @@ namespace {
 using namespace zantrix_test;
 using zdb::DB;
 
-using Scope = StoreFolder;
+using Scope = EitherStore;
+ZANTRIX_ON_EITHER_STORE(Scope);
 
 // Each case inserts rows 1.. through the store, some inside scopes, and says
 // which account ids the file holds afterwards.
-TEST_F(Scope, KeepsOrDiscardsItsStatementsAsItEnds) {
+TEST_P(Scope, KeepsOrDiscardsItsStatementsAsItEnds) {
   const struct {
     const char* name;
     std::function<void(DB&)> run;
@@ -88,8 +89,11 @@ TEST_F(Scope, KeepsOrDiscardsItsStatementsAsItEnds) {
       db.delete_records("balance");
       c.run(db);
     }
-    const Rows rows = raw("SELECT group_concat(broker_account_id) FROM balance");
-    EXPECT_EQ(rows.at(0).at(0).value_or(""), c.stored) << c.name;
+    std::string stored;
+    for (const auto& row : raw("SELECT broker_account_id FROM balance ORDER BY id")) {
+      stored += (stored.empty() ? "" : ",") + row.at(0).value_or("");
+    }
+    EXPECT_EQ(stored, c.stored) << c.name;
   }
 
   DB db;
@@ -100,7 +104,7 @@ TEST_F(Scope, KeepsOrDiscardsItsStatementsAsItEnds) {
 
 // A scope holds the store's lock: another thread's statement waits for it to
 // end, and both threads' rows are stored.
-TEST_F(Scope, AnotherThreadsStatementWaitsForTheScope) {
+TEST_P(Scope, AnotherThreadsStatementWaitsForTheScope) {
   DB db;
   std::atomic<bool> other_done = false;
   std::thread other;
@@ -122,7 +126,7 @@ TEST_F(Scope, AnotherThreadsStatementWaitsForTheScope) {
 
 // A process killed inside a scope stores nothing of it; what it committed
 // before stays, and the file is sound.
-TEST_F(Scope, AProcessKilledInsideAScopeStoresNothingOfIt) {
+TEST_P(Scope, AProcessKilledInsideAScopeStoresNothingOfIt) {
   int pipe_fds[2];
   ASSERT_EQ(pipe(pipe_fds), 0);
   const pid_t child = fork();
@@ -149,7 +153,9 @@ TEST_F(Scope, AProcessKilledInsideAScopeStoresNothingOfIt) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   close(pipe_fds[0]);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "child status " << status;
-  EXPECT_EQ(raw_value("PRAGMA integrity_check"), "ok");
+  if (on_sqlite()) {
+    EXPECT_EQ(raw_value("PRAGMA integrity_check"), "ok");
+  }
   EXPECT_EQ(raw_value("SELECT count(*) FROM balance WHERE broker_account_id < 10"), "10");
   EXPECT_EQ(raw_value("SELECT count(*) FROM balance WHERE broker_account_id >= 100"), "0");
 }

@@ -1,14 +1,22 @@
-// A fresh folder for each test's zantrix.db, configured as the store's
-// directory, and a side door into the file through SQLite itself, so tests
-// check what was stored rather than what the store reports.
+// A fresh store for each test, and a side door into it through the engine's
+// own client, so tests check what was stored rather than what the store
+// reports. On SQLite the store is zantrix.db in a fresh folder; on PostgreSQL
+// it is a fresh database on the tests' private server (dropped at the end),
+// and a test without that server skips.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,21 +45,121 @@ std::string error_of(auto&& fn) {
   return "no error";
 }
 
+enum class Backend { SQLite, PostgreSQL };
+
+inline std::string backend_name(const testing::TestParamInfo<Backend>& info) {
+  return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL";
+}
+
+// The libpq URI of the tests' server, std::nullopt when there is none.
+inline std::optional<std::string> test_server_uri() {
+  const char* file = std::getenv("ZANTRIX_TEST_POSTGRES_URI_FILE");
+  if (file == nullptr) return std::nullopt;
+  std::ifstream in(file);
+  std::string uri;
+  if (!std::getline(in, uri) || uri.empty()) return std::nullopt;
+  return uri;
+}
+
+// `uri` naming database `name` instead of its own.
+inline std::string with_database(const std::string& uri, const std::string& name) {
+  return uri.substr(0, uri.rfind('/') + 1) + name;
+}
+
+struct PgClose {
+  void operator()(PGconn* connection) const { PQfinish(connection); }
+};
+struct PgClear {
+  void operator()(PGresult* result) const { PQclear(result); }
+};
+
+// Runs `sql` on a connection of its own to the server of `uri`; every row as text.
+inline Rows pg_rows(const std::string& uri, const std::string& sql) {
+  const std::unique_ptr<PGconn, PgClose> connection(PQconnectdb(uri.c_str()));
+  if (PQstatus(connection.get()) != CONNECTION_OK) {
+    ADD_FAILURE() << PQerrorMessage(connection.get());
+    return {};
+  }
+  PQsetNoticeProcessor(connection.get(), [](void*, const char*) {}, nullptr);
+  const std::unique_ptr<PGresult, PgClear> result(PQexec(connection.get(), sql.c_str()));
+  const auto status = PQresultStatus(result.get());
+  if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+    ADD_FAILURE() << PQresultErrorMessage(result.get()) << " in " << sql;
+    return {};
+  }
+  Rows rows;
+  for (int r = 0; r < PQntuples(result.get()); ++r) {
+    auto& row = rows.emplace_back();
+    for (int f = 0; f < PQnfields(result.get()); ++f) {
+      row.push_back(PQgetisnull(result.get(), r, f)
+                        ? std::nullopt
+                        : Cell(std::string(PQgetvalue(result.get(), r, f),
+                                           PQgetlength(result.get(), r, f))));
+    }
+  }
+  return rows;
+}
+
+// A database of its own on the tests' server, made afresh and dropped at the
+// end; `uri` is empty when there is no server.
+class ServerDatabase {
+ public:
+  ServerDatabase() {
+    const auto server = test_server_uri();
+    if (!server) return;
+    static std::atomic<int> made = 0;
+    server_ = *server;
+    name_ = "zantrix_test_" + std::to_string(getpid()) + "_" + std::to_string(made++);
+    pg_rows(server_, "DROP DATABASE IF EXISTS " + name_);
+    pg_rows(server_, "CREATE DATABASE " + name_);
+    uri_ = with_database(server_, name_);
+  }
+  ~ServerDatabase() {
+    if (!uri_.empty()) pg_rows(server_, "DROP DATABASE IF EXISTS " + name_ + " WITH (FORCE)");
+  }
+  ServerDatabase(const ServerDatabase&) = delete;
+  ServerDatabase& operator=(const ServerDatabase&) = delete;
+
+  const std::string& uri() const { return uri_; }
+
+ private:
+  std::string server_;
+  std::string name_;
+  std::string uri_;
+};
+
 class StoreFolder : public testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { use(Backend::SQLite); }
+
+  // A fresh store on `backend`, configured as the store to open; skips the
+  // test when it needs the server and there is none.
+  void use(Backend backend) {
+    backend_ = backend;
     std::string pattern = (fs::temp_directory_path() / "zantrix_db_XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
-    zf::zantrix_config().set_DB({{"sqlite3", dir_.string()}});
+    if (backend == Backend::SQLite) {
+      zf::zantrix_config().set_DB({{"sqlite3", dir_.string()}});
+      return;
+    }
+    database_ = std::make_unique<ServerDatabase>();
+    if (database_->uri().empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
+    zf::zantrix_config().set_DB({{"postgresql", database_->uri()}});
   }
 
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override {
+    database_.reset();
+    fs::remove_all(dir_);
+  }
+
+  bool on_sqlite() const { return backend_ == Backend::SQLite; }
 
   fs::path file() const { return dir_ / "zantrix.db"; }
 
   // Runs `sql` on a connection of its own and returns every row as text.
   Rows raw(const std::string& sql) const {
+    if (!on_sqlite()) return pg_rows(database_->uri(), sql);
     sqlite3* connection = nullptr;
     EXPECT_EQ(sqlite3_open(file().c_str(), &connection), SQLITE_OK);
     sqlite3_busy_timeout(connection, 5000);
@@ -116,6 +224,20 @@ class StoreFolder : public testing::Test {
   }
 
   fs::path dir_;
+  Backend backend_ = Backend::SQLite;
+  std::unique_ptr<ServerDatabase> database_;
 };
+
+// The tests that hold on either back end.
+class EitherStore : public StoreFolder, public testing::WithParamInterface<Backend> {
+ protected:
+  void SetUp() override { use(GetParam()); }
+};
+
+#define ZANTRIX_ON_EITHER_STORE(Fixture)                                                  \
+  INSTANTIATE_TEST_SUITE_P(Store, Fixture,                                                \
+                           testing::Values(zantrix_test::Backend::SQLite,                 \
+                                           zantrix_test::Backend::PostgreSQL),            \
+                           zantrix_test::backend_name)
 
 }  // namespace zantrix_test

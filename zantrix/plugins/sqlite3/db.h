@@ -1,23 +1,42 @@
-// DB: the SQLite record store of the framework's balances, positions, orders
-// and deals.
+// DB: the record store of the framework's balances, positions, orders and
+// deals, on SQLite (a file) or on PostgreSQL (a server), as the configuration
+// chooses.
 //
-// A DB owns one connection to the file `_db_path() + "/zantrix.db"` (created
-// when missing) and, when built, creates the four record tables `balance`,
-// `position`, `trading_order` and `trading_deal` unless they exist. Its
+// Back ends. `DB: {"sqlite3": DIR}` keeps the store in the file
+// `DIR/zantrix.db` (created when missing); `DB: {"postgresql": URI}` keeps it
+// on the server of the libpq connection URI
+// ("postgresql://user@host:port/dbname"), whose password comes from libpq's
+// own means (PGPASSWORD, ~/.pgpass), never from the configuration: a URI
+// holding one is refused. Both keys present is a ValueError naming both. The
+// two back ends take the same calls, statement texts, messages of this store
+// and column kinds; where a caller can tell them apart: the engine's own
+// error messages differ ("no such table: x" against "relation "x" does not
+// exist"); PostgreSQL enforces the declared VARCHAR lengths (a text too long
+// is a DatabaseError naming its column, where SQLite stores it whole) and
+// column types (a text that is no number cannot go into a number column);
+// DatabaseError::code is SQLite's result code and 0 on PostgreSQL; a lost
+// server connection is made again at the next call, a selection under way is
+// retried once, and any other statement under way fails with an error saying
+// its outcome is unknown (never retried: it could double a row).
+//
+// A DB owns one connection and, when built, creates the four record tables
+// `balance`, `position`, `trading_order` and `trading_deal` unless they
+// exist (on PostgreSQL under a server-wide lock, so that engines starting
+// at once create each table once). Its
 // operations build statements from a table name, column names and plain
 // values. Table and column names go into the statement verbatim, so they must
 // come from the program, never from outside input. Outside a transaction
 // scope every statement is committed before its call returns.
 //
 // Transaction scopes. `transaction()` opens a scope: the statements this
-// thread makes through the store until the scope ends go into one SQLite
-// transaction, committed once when the scope ends normally (or at its
+// thread makes through the store until the scope ends go into one
+// transaction of the engine, committed once when the scope ends normally (or at its
 // `commit()`) and rolled back when it ends by an exception (or at its
 // `rollback()`); nothing of a rolled-back scope is stored. A scope opened
 // inside another scope of the same store joins it: its statements are kept
 // or discarded with the outer scope's, and its own rollback undoes only what
-// it made. A scope holds `lock` for its whole life, so the statements of
-// other threads (of any DB) wait until it ends; it must therefore not span a
+// it made. A scope holds the store's lock (below) for its whole life, so the
+// statements of other threads wait until it ends; it must therefore not span a
 // wait on another thread that may use a store, such as a wait on the CQG
 // gateway. Scopes end in the reverse order they were opened, on the thread
 // that opened them, before their store is closed or destroyed; closing the
@@ -25,45 +44,44 @@
 // then reports the closed store. A scope on a closed store is the closed-store
 // DatabaseError.
 //
-// Values. Numbers and booleans are written into the statement as literals:
-// integers in decimal, floating-point numbers in the shortest text that reads
-// back to the same value and always shows a point or an exponent (100000.0,
-// 0.1, 1e-05), booleans as True and False. Texts and date-times are bound as
-// parameters: the statement SQLite runs has a `?` where their literal stands,
-// so a text is stored exactly as given and is never read as SQL or as a
-// column name. A date-time is stored as "%Y-%m-%d %H:%M:%S", its fraction of a
-// second dropped. The statement text a DB reports (`last_statement`,
-// `DatabaseError::statement`) shows every value as its literal, texts and
-// date-times between double quotes with any double quote inside doubled; it
-// is the text SQLite would read the same way, except that SQLite takes a
-// double-quoted word for a column name when such a column exists.
+// Values are bound as parameters: the statement the engine runs has a mark
+// where each value's literal stands, so a text is stored exactly as given and
+// is never read as SQL or as a column name. The statement text a DB reports
+// (`last_statement`, `DatabaseError::statement`) is SQLite's form, with each
+// value as its literal: integers in decimal, floating-point numbers in the
+// shortest text that reads back to the same value and always shows a point
+// or an exponent (100000.0, 0.1, 1e-05), booleans as True and False, texts
+// and date-times between double quotes with any double quote inside doubled.
+// A date-time is stored as "%Y-%m-%d %H:%M:%S", its fraction of a second
+// dropped.
 //
-// Durability and sharing. The file is kept in WAL journal mode with
+// Durability and sharing. The SQLite file is kept in WAL journal mode with
 // synchronous=FULL: once a call returns, its statement survives a crash of
 // the process or of the machine, and other processes (a monitor, a report)
-// may read the file while this one writes. WAL mode is recorded in the file
-// and works through two companion files beside it (zantrix.db-wal,
-// zantrix.db-shm), so the folder must be writable, also for a process that
-// only reads. A connection that meets another connection's lock waits up to
-// `kBusyTimeout` for it before the statement fails with "database is locked".
+// may read the file while this one writes; many engines on many machines
+// share a PostgreSQL server instead, never a file on a network file system. WAL mode is recorded in
+// the file and works through two companion files beside it (zantrix.db-wal, zantrix.db-shm), so the
+// folder must be writable, also for a process that only reads. A connection that meets another
+// connection's lock waits up to `kBusyTimeout` for it before the statement fails with "database is
+// locked".
 //
-// Threads. `lock` is one process-wide mutex shared by every DB. Every call
-// (the constructor, `execute`, `select_records`, `insert_records`,
-// `update_records`, `delete_records`, `delete_table`, the `create_*_table`
-// calls, `commit`, `last_statement`, `close` and the destructor) takes it for
-// the whole of its work (a selection also fetches all its rows under it), so
-// statements of different DB instances never overlap, one DB may be used from
-// several threads, and a `close` comes before or after another thread's
-// statement or COMMIT, never during one. The connection itself is opened
-// without SQLite's own per-call mutex, which `lock` makes needless. No call
-// may overlap the destruction of the same DB. `lock` is not reentrant: a
-// thread that holds it must not make the calls above, except through a scope
-// of its own (above). `_parse_sql_value` and `_parse_sql_where_condition`
-// touch no database.
+// Threads. A store's lock is `lock`, one process-wide mutex shared by every
+// SQLite DB, or, on PostgreSQL, a mutex of its own (the server serialises
+// the connections of all engines). Every call (the constructor, `execute`,
+// `select_records`, `insert_records`, `update_records`, `delete_records`,
+// `delete_table`, the `create_*_table` calls, `commit`, `last_insert_id`,
+// `last_statement`, `close` and the destructor) takes it for the whole of its
+// work (a selection also fetches all its rows under it), so one DB may be
+// used from several threads, statements of different SQLite DBs never
+// overlap, and a `close` comes before or after another thread's statement or
+// COMMIT, never during one. No call may overlap the destruction of the same
+// DB. The lock is not reentrant: a thread that holds it must not make the
+// calls above, except through a scope of its own (above). `_parse_sql_value` and
+// `_parse_sql_where_condition` touch no database.
 //
-// Speed. The statement SQLite runs has a `?` for every value, so the
-// statements of one shape (an insert into one table's columns, say) share
-// one prepared statement, kept by the connection for the next call.
+// Speed. The statements of one shape (an insert into one table's columns,
+// say) share one prepared statement, kept by the connection for the next
+// call.
 #pragma once
 
 #include <chrono>
@@ -80,8 +98,6 @@
 
 #include "zantrix/framework/datetime.h"
 #include "zantrix/framework/table.h"
-
-struct sqlite3;
 
 namespace zantrix::plugins::sqlite3 {
 
@@ -126,6 +142,17 @@ using NamedValues = std::vector<std::pair<std::string, Value>>;
 // zantrix_config.py") when the configuration or its `DB` map cannot be read,
 // the key is missing or the value is neither text nor null.
 std::optional<std::string> _db_path();
+
+// The PostgreSQL connection URI under "postgresql" in the `DB` map, or
+// std::nullopt when there is no such entry (the store is then SQLite's). A
+// ValueError when the entry is not a text, or when "sqlite3" is there too.
+std::optional<std::string> _db_uri();
+
+namespace detail {
+struct Statement;
+struct Run;
+class Connection;
+}  // namespace detail
 
 class DB {
  public:
@@ -239,22 +266,21 @@ class DB {
   // The reported text of the latest statement this DB ran or tried to run.
   std::string last_statement() const;
 
+  // The id the latest insert of this store gave its row (SQLite's
+  // last_insert_rowid, PostgreSQL's lastval); a DatabaseError on PostgreSQL
+  // before any insert.
+  std::int64_t last_insert_id();
+
  private:
-  struct Statement;
-  class ResultBuilder;
-  struct Closer {
-    void operator()(::sqlite3* connection) const noexcept;
-  };
+  std::optional<framework::Table> run(detail::Statement statement, detail::Run how);
 
-  struct StatementCache;
-
-  void run(Statement statement, ResultBuilder* result = nullptr);
-
-  std::unique_ptr<::sqlite3, Closer> conn_;
-  std::unique_ptr<StatementCache> statements_;
+  std::unique_ptr<detail::Connection> conn_;
+  std::mutex own_lock_;
+  // `lock` for SQLite, own_lock_ for PostgreSQL.
+  std::mutex* lock_ = &lock;
   // The latest statement run or tried; its text is made when asked for.
-  std::unique_ptr<Statement> last_;
-  // How many scopes of this store are open; under `lock`.
+  std::unique_ptr<detail::Statement> last_;
+  // How many scopes of this store are open; under the store's lock.
   std::size_t scope_depth_ = 0;
 };
 

@@ -1,0 +1,208 @@
+#include "zantrix/plugins/sqlite3/statement.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <chrono>
+
+#include "zantrix/framework/datetime.h"
+#include "zantrix/framework/errors.h"
+
+namespace zantrix::plugins::sqlite3::detail {
+
+namespace zf = zantrix::framework;
+
+namespace {
+
+// The words PostgreSQL reserves, which a column or table name must quote
+// there ("offset" is a column of the order and deal tables).
+constexpr std::array<std::string_view, 77> kReserved{"all",          "analyse",
+                                                     "analyze",      "and",
+                                                     "any",          "array",
+                                                     "as",           "asc",
+                                                     "asymmetric",   "both",
+                                                     "case",         "cast",
+                                                     "check",        "collate",
+                                                     "column",       "constraint",
+                                                     "create",       "current_catalog",
+                                                     "current_date", "current_role",
+                                                     "current_time", "current_timestamp",
+                                                     "current_user", "default",
+                                                     "deferrable",   "desc",
+                                                     "distinct",     "do",
+                                                     "else",         "end",
+                                                     "except",       "false",
+                                                     "fetch",        "for",
+                                                     "foreign",      "from",
+                                                     "grant",        "group",
+                                                     "having",       "in",
+                                                     "initially",    "intersect",
+                                                     "into",         "lateral",
+                                                     "leading",      "limit",
+                                                     "localtime",    "localtimestamp",
+                                                     "not",          "null",
+                                                     "offset",       "on",
+                                                     "only",         "or",
+                                                     "order",        "placing",
+                                                     "primary",      "references",
+                                                     "returning",    "select",
+                                                     "session_user", "some",
+                                                     "symmetric",    "table",
+                                                     "then",         "to",
+                                                     "trailing",     "true",
+                                                     "union",        "unique",
+                                                     "user",         "using",
+                                                     "variadic",     "when",
+                                                     "where",        "window",
+                                                     "with"};
+
+bool reserved(std::string_view name) {
+  std::string lower(name);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return std::find(kReserved.begin(), kReserved.end(), lower) != kReserved.end();
+}
+
+}  // namespace
+
+std::vector<std::size_t> caller_marks(const std::string& sql) {
+  std::vector<std::size_t> found;
+  for (std::size_t i = 0; i < sql.size(); ++i) {
+    const char c = sql[i];
+    if (c == '\'' || c == '"') {
+      const std::size_t close = sql.find(c, i + 1);
+      i = close == std::string::npos ? sql.size() : close;
+    } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+      const std::size_t eol = sql.find('\n', i);
+      i = eol == std::string::npos ? sql.size() : eol;
+    } else if (c == '?') {
+      found.push_back(i);
+    }
+  }
+  return found;
+}
+
+DatabaseError wrong_bindings(std::size_t marks, std::size_t supplied, std::string statement) {
+  return DatabaseError("Incorrect number of bindings supplied. The current statement uses " +
+                           std::to_string(marks) + ", and there are " + std::to_string(supplied) +
+                           " supplied.",
+                       0, std::move(statement));
+}
+
+namespace {
+
+// `sql` with each of its marks as `$1`, `$2`, ...: a caller's own statement
+// with bound values.
+std::string numbered_marks(const std::string& sql) {
+  std::string out;
+  out.reserve(sql.size() + 8);
+  std::size_t from = 0;
+  int next = 1;
+  for (const std::size_t at : caller_marks(sql)) {
+    out.append(sql, from, at - from);
+    out += '$';
+    out += std::to_string(next++);
+    from = at + 1;
+  }
+  out.append(sql, from);
+  return out;
+}
+
+}  // namespace
+
+Statement Statement::plain(std::string_view sql) {
+  Statement statement;
+  statement.sql = sql;
+  return statement;
+}
+
+std::string Statement::text() const {
+  if (marks.empty()) return sql;
+  std::string out;
+  std::size_t from = 0;
+  for (std::size_t k = 0; k < marks.size(); ++k) {
+    out.append(sql, from, marks[k] - from);
+    out += DB::_parse_sql_value(parameters[k]);
+    from = marks[k] + 1;
+  }
+  out.append(sql, from);
+  return out;
+}
+
+std::string Statement::postgres() const {
+  if (!postgres_sql.empty()) return postgres_sql;
+  if (marks.empty() && names.empty()) return parameters.empty() ? sql : numbered_marks(sql);
+  // Marks and names in the order they stand in `sql`.
+  std::string out;
+  out.reserve(sql.size() + 4 * marks.size());
+  std::size_t from = 0;
+  std::size_t mark = 0;
+  std::size_t name = 0;
+  while (mark < marks.size() || name < names.size()) {
+    const bool next_is_mark =
+        name == names.size() || (mark < marks.size() && marks[mark] < names[name].first);
+    if (next_is_mark) {
+      out.append(sql, from, marks[mark] - from);
+      out += '$';
+      out += std::to_string(mark + 1);
+      from = marks[mark] + 1;
+      ++mark;
+    } else {
+      const auto [at, length] = names[name++];
+      out.append(sql, from, at - from);
+      const std::string_view word(sql.data() + at, length);
+      if (reserved(word)) {
+        out += '"';
+        out += word;
+        out += '"';
+      } else {
+        out += word;
+      }
+      from = at + length;
+    }
+  }
+  out.append(sql, from);
+  return out;
+}
+
+void Statement::add_name(std::string_view name) {
+  names.emplace_back(sql.size(), name.size());
+  sql += name;
+}
+
+void Statement::add_value(const Value& value, std::string_view column) {
+  // An absent value or a date has no literal: the same error as the
+  // literal's.
+  if (std::holds_alternative<std::monostate>(value) || std::holds_alternative<zf::Date>(value)) {
+    DB::_parse_sql_value(value);
+  }
+  marks.push_back(sql.size());
+  columns.emplace_back(column);
+  sql += '?';
+  if (const auto* t = std::get_if<zf::DateTime>(&value)) {
+    parameters.emplace_back(zf::format_datetime(std::chrono::floor<std::chrono::seconds>(*t)));
+  } else {
+    parameters.push_back(value);
+  }
+}
+
+void Statement::add_where(const NamedValues& conditions) {
+  if (conditions.empty()) return;
+  add("WHERE ");
+  for (std::size_t i = 0; i < conditions.size(); ++i) {
+    const auto& [name, value] = conditions[i];
+    if (i != 0) add("AND ");
+    if (name == "condition_str") {
+      const auto* raw = std::get_if<std::string>(&value);
+      if (raw == nullptr) throw zf::TypeError("condition_str must be text");
+      add(*raw);
+    } else {
+      add_name(name);
+      add("=");
+      add_value(value);
+    }
+    add(" ");
+  }
+}
+
+}  // namespace zantrix::plugins::sqlite3::detail
