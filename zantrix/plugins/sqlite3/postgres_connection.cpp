@@ -15,6 +15,7 @@
 // is retried once at once, any other reports that its outcome is unknown,
 // and a transaction lost with the connection fails until it is rolled back.
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <charconv>
@@ -341,16 +342,28 @@ class PostgresConnection final : public Connection {
   // connection it closed meanwhile (a restart) is made again before a
   // statement is sent on it, rather than failing that statement.
   void reconnect_if_lost() {
-    if (PQstatus(connection_.get()) == CONNECTION_OK && PQconsumeInput(connection_.get()) == 1 &&
-        PQstatus(connection_.get()) == CONNECTION_OK) {
-      return;
-    }
+    if (alive()) return;
     lost();
     PQreset(connection_.get());
     if (PQstatus(connection_.get()) != CONNECTION_OK) {
       throw DatabaseError(trimmed(PQerrorMessage(connection_.get())), 0, "");
     }
     configure();
+  }
+
+  // Whether the connection is still open: what the server sent while the
+  // connection was idle is read (a parameter's new value, or the notice and
+  // end of a connection the server closes); a closed one shows at the read
+  // that meets its end.
+  bool alive() {
+    PGconn* connection = connection_.get();
+    if (PQstatus(connection) != CONNECTION_OK) return false;
+    pollfd waiting{PQsocket(connection), POLLIN, 0};
+    while (poll(&waiting, 1, 0) > 0) {
+      if (PQconsumeInput(connection) == 0) return false;
+      PQisBusy(connection);
+    }
+    return PQstatus(connection) == CONNECTION_OK;
   }
 
   void refuse_lost_transaction(const Statement& statement) const {
