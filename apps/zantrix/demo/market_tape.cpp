@@ -53,7 +53,8 @@ std::vector<TapeInstrument> demo_instruments() {
        .point_value = 1,
        .trade_size = 100,
        .can_short = false},
-      {.security = core::Futures("HK.HSImain", "Hang Seng Index Futures",
+      // Names fit the store's security_name column (at most 20 characters).
+      {.security = core::Futures("HK.HSImain", "Hang Seng Futures",
                                  {.lot_size = 50, .exchange = Exchange::HKFE, .quote_currency = "HKD"}),
        .cqg_full_name = "F.HK.HSI",
        .cqg_symbol = "HSI",

@@ -14,6 +14,7 @@
 #include "apps/zantrix/demo/session.h"
 #include "apps/zantrix/demo/session_report.h"
 #include "tests/apps/demo/sample_market.h"
+#include "tests/plugins/sqlite3/store_folder.h"
 #include "zantrix/framework/config.h"
 #include "zantrix/framework/table.h"
 #include "zantrix/plugins/analysis/metrics.h"
@@ -48,7 +49,7 @@ class DemoSession : public testing::Test {
   static Table rows(DB& db, std::string_view table) {
     return db.select_records(
         table, std::nullopt,
-        {{"remark", std::string("test session")}, {"condition_str", std::string("1 ORDER BY id")}});
+        {{"remark", std::string("test session")}, {"condition_str", std::string("1=1 ORDER BY id")}});
   }
 
   fs::path root_;
@@ -191,6 +192,25 @@ TEST_F(DemoSession, TheSameHistoryGivesTheSameSessionGroupedOrNot) {
   ASSERT_EQ(first.snapshots.size(), second.snapshots.size());
   for (std::size_t i = 0; i < first.snapshots.size(); ++i) {
     EXPECT_EQ(first.snapshots[i].value, second.snapshots[i].value);
+  }
+}
+
+// The session writes the same rows to a PostgreSQL server as to a SQLite file.
+TEST_F(DemoSession, TheServerGetsTheSameRowsAsTheFile) {
+  const zantrix_test::ServerDatabase server;
+  if (server.uri().empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
+  run("db");
+  framework::zantrix_config().set_DB({{"postgresql", server.uri()}});
+  const SessionResult on_server = run_session(load_tape(demo_instruments()), options_);
+  ASSERT_FALSE(on_server.interrupted);
+  for (const auto* table : {"balance", "position", "trading_order", "trading_deal"}) {
+    framework::zantrix_config().set_DB({{"sqlite3", (root_ / "db").string()}});
+    DB file;
+    framework::zantrix_config().set_DB({{"postgresql", server.uri()}});
+    DB served;
+    const Table from_file = rows(file, table);
+    EXPECT_GT(from_file.rows(), 0u) << table;
+    EXPECT_EQ(from_file, rows(served, table)) << table;
   }
 }
 
