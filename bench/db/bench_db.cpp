@@ -2,6 +2,9 @@
 //
 //   bench_db DIR           builds DIR/zantrix.db and times both
 //   bench_db --select DIR  times the selection again on that file
+//   bench_db URI, bench_db --select URI
+//                          the same on the PostgreSQL server of the libpq
+//                          URI (postgresql://...)
 //
 // Prints
 //   insert <rows> <seconds> <rows per second>
@@ -13,7 +16,7 @@
 //     select_records("balance") of every row of a 100,000-row balance table,
 //     and the time to touch as many bytes of fresh memory as its result holds
 //     ("select_warm" for the process that built the table).
-// The file is left in DIR, closed, for a peer to read.
+// The file (or the server's table) is left, closed, for a peer to read.
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -84,8 +87,23 @@ void bench_insert(zdb::DB& db, zf::DateTime start_time) {
 
 // One statement, so one commit, for the whole table; every fourth remark and
 // every third maintenance margin are NULL.
-void fill(zdb::DB& db) {
+void fill(zdb::DB& db, bool on_server) {
   db.delete_records("balance");
+  if (on_server) {
+    db.execute(
+        "INSERT INTO balance (broker_name, broker_environment, broker_account_id, "
+        "broker_account, strategy_account_id, strategy_account, strategy_version, "
+        "strategy_version_desc, strategy_status, cash, cash_by_currency, available_cash, "
+        "max_power_short, net_cash_power, maintenance_margin, unrealized_pnl, realized_pnl, "
+        "update_time, remark) SELECT 'CQG', 'SIMULATE', 1000 + i % 7, 'ACC-' || (i % 7), i % 3, "
+        "'alpha', '1.0', 'mean reversion on ES', 'Running', 100000.0 + i * 0.25, 'USD', "
+        "90000.0 + i * 0.5, 50000.0 - i, 12345.5 + i, CASE WHEN i % 3 = 0 THEN NULL ELSE "
+        "2500.0 + i END, (i % 1000) - 500.125, i * 0.01, "
+        "timestamp '2024-01-02 09:30:00' + i * interval '1 second', CASE WHEN i % 4 = 0 THEN "
+        "NULL ELSE 'snapshot ' || i END FROM generate_series(0, " +
+        std::to_string(kSelectRows - 1) + ") AS n(i)");
+    return;
+  }
   db.execute(
       "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i + 1 < " +
       std::to_string(kSelectRows) +
@@ -150,12 +168,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s [--select] DIR\n", argv[0]);
     return 2;
   }
-  zf::zantrix_config().set_DB({{"sqlite3", argv[argc - 1]}});
+  const std::string where = argv[argc - 1];
+  const bool on_server = where.starts_with("postgresql://");
+  zf::zantrix_config().set_DB({{on_server ? "postgresql" : "sqlite3", where}});
   if (!select_only) {
     zdb::DB db;
     bench_insert(db, zf::parse_datetime("2024-01-02 09:30:00"));
     bench_insert_scope(db, zf::parse_datetime("2024-01-02 09:30:00"));
-    fill(db);
+    fill(db, on_server);
   }
   // Selected through a store opened afresh, as the peer finds the file: the
   // last connection to close has folded the write-ahead log into it.

@@ -2,15 +2,17 @@
 stored exactly as given."""
 
 import datetime
+import sqlite3
 
 import numpy as np
+import pytest
 
 from zantrix.plugins.sqlite3.db import DB
 
 QUOTED = 'say "hi", it\'s'
 
 
-def test_rows_round_trip_with_texts_holding_quotes(store):
+def test_rows_round_trip_with_texts_holding_quotes(any_store):
     db = DB()
     db.insert_records("balance", broker_name=QUOTED, broker_environment="SIMULATE",
                       broker_account_id=7, broker_account='"', strategy_account_id=1,
@@ -30,4 +32,6 @@ def test_rows_round_trip_with_texts_holding_quotes(store):
     assert [str(t) for t in frame.dtypes[["id", "cash"]]] == ["int64", "float64"]
     db.delete_records("balance", broker_name=QUOTED)
     assert db.select_records("balance").empty
+    with pytest.raises(sqlite3.IntegrityError):
+        db.insert_records("balance", broker_name="CQG")
     db.close()

@@ -23,7 +23,9 @@ void bind_config(py::module_& module) {
           "DB",
           [](const Config& config) {
             py::dict stores;
-            stores["sqlite3"] = config.DB("sqlite3");
+            if (config.DB_has("sqlite3")) stores["sqlite3"] = config.DB("sqlite3");
+            if (config.DB_has("postgresql")) stores["postgresql"] = config.DB_text("postgresql");
+            if (stores.empty()) stores["sqlite3"] = config.DB("sqlite3");
             return stores;
           },
           &Config::set_DB)

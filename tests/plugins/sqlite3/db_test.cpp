@@ -364,7 +364,7 @@ TEST_P(FailuresEither, EngineTextPassesThroughAndTheLockIsReleased) {
     EXPECT_STREQ(e.what(), on_sqlite() ? "no such table: missing_table"
                                        : "relation \"missing_table\" does not exist");
     EXPECT_EQ(e.statement(), "SELECT * FROM missing_table ");
-    EXPECT_EQ(e.code(), on_sqlite() ? SQLITE_ERROR : 0);
+    EXPECT_EQ(e.code(), SQLITE_ERROR);
   }
   EXPECT_EQ(error_of<zdb::DatabaseError>([&] { db.insert_records("balance", {{"nope", 1}}); }),
             on_sqlite() ? "table balance has no column named nope"

@@ -14,7 +14,11 @@
 // exist"); PostgreSQL enforces the declared VARCHAR lengths (a text too long
 // is a DatabaseError naming its column, where SQLite stores it whole) and
 // column types (a text that is no number cannot go into a number column);
-// DatabaseError::code is SQLite's result code and 0 on PostgreSQL; a lost
+// DatabaseError::code is, on PostgreSQL, the SQLite result code of the same
+// kind of failure (SQLITE_CONSTRAINT, SQLITE_TOOBIG for a value that does not
+// fit, SQLITE_IOERR for a lost connection, SQLITE_ERROR otherwise); a
+// selection of no columns is an error on SQLite and rows without columns on
+// PostgreSQL; a lost
 // server connection is made again at the next call, a selection under way is
 // retried once, and any other statement under way fails with an error saying
 // its outcome is unknown (never retried: it could double a row).
@@ -22,9 +26,8 @@
 // A DB owns one connection and, when built, creates the four record tables
 // `balance`, `position`, `trading_order` and `trading_deal` unless they
 // exist (on PostgreSQL under a server-wide lock, so that engines starting
-// at once create each table once). Its
-// operations build statements from a table name, column names and plain
-// values. Table and column names go into the statement verbatim, so they must
+// at once create each table once). Its operations build statements from a
+// table name, column names and plain values. Table and column names go into the statement verbatim, so they must
 // come from the program, never from outside input. Outside a transaction
 // scope every statement is committed before its call returns.
 //
@@ -59,11 +62,13 @@
 // synchronous=FULL: once a call returns, its statement survives a crash of
 // the process or of the machine, and other processes (a monitor, a report)
 // may read the file while this one writes; many engines on many machines
-// share a PostgreSQL server instead, never a file on a network file system. WAL mode is recorded in
-// the file and works through two companion files beside it (zantrix.db-wal, zantrix.db-shm), so the
-// folder must be writable, also for a process that only reads. A connection that meets another
-// connection's lock waits up to `kBusyTimeout` for it before the statement fails with "database is
-// locked".
+// share a PostgreSQL server instead, never a file on a network file system.
+// WAL mode is recorded in the file and works through two companion files
+// beside it (zantrix.db-wal, zantrix.db-shm), so the folder must be writable,
+// also for a process that only reads. A connection that meets another
+// connection's lock waits up to `kBusyTimeout` for it before the statement
+// fails with "database is locked". On PostgreSQL a statement returns once the
+// server has made it durable (its own synchronous_commit setting).
 //
 // Threads. A store's lock is `lock`, one process-wide mutex shared by every
 // SQLite DB, or, on PostgreSQL, a mutex of its own (the server serialises
@@ -107,10 +112,11 @@ extern std::mutex lock;
 // How long a statement waits for another connection's lock on the file.
 inline constexpr std::chrono::milliseconds kBusyTimeout{5000};
 
-// A failure reported by SQLite: `what()` is SQLite's own error text ("no such
-// table: x", "NOT NULL constraint failed: balance.update_time", "file is not a
-// database", ...). `code()` is SQLite's extended result code, 0 for a misuse
-// this store detects itself (a closed DB, a wrong number of parameters).
+// A failure reported by the database engine: `what()` is the engine's own
+// error text ("no such table: x", "NOT NULL constraint failed:
+// balance.update_time", "file is not a database", ...). `code()` is SQLite's
+// extended result code (on PostgreSQL see above), 0 for a misuse this store
+// detects itself (a closed DB, a wrong number of parameters).
 // `statement()` is the reported text of the statement that failed, empty when
 // the failure was not a statement's (opening the file).
 class DatabaseError : public std::runtime_error {

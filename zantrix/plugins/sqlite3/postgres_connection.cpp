@@ -81,6 +81,24 @@ std::string message_of(const PGresult* result, const PGconn* connection) {
   return trimmed(PQerrorMessage(connection));
 }
 
+// SQLite's result code for the same kind of failure, so that callers sort
+// failures alike on both back ends: a broken constraint, a value that does
+// not fit its column, a lost connection, anything else.
+constexpr int kError = 1;        // SQLITE_ERROR
+constexpr int kIoError = 10;     // SQLITE_IOERR
+constexpr int kTooBig = 18;      // SQLITE_TOOBIG
+constexpr int kConstraint = 19;  // SQLITE_CONSTRAINT
+
+int code_of(const PGresult* result) {
+  const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  if (state == nullptr) return kIoError;
+  const std::string_view family(state, std::min<std::size_t>(2, std::strlen(state)));
+  if (family == "23") return kConstraint;
+  if (family == "22") return kTooBig;
+  if (family == "08" || family == "57") return kIoError;
+  return kError;
+}
+
 // The number of characters of a UTF-8 text.
 std::size_t characters(std::string_view text) {
   return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
@@ -204,14 +222,14 @@ class PostgresConnection final : public Connection {
         if (message == "cannot insert multiple commands into a prepared statement") {
           message = kOneStatement;
         }
-        throw DatabaseError(message, 0, statement.text());
+        throw DatabaseError(message, code_of(result.get()), statement.text());
       }
       lost();
       if (!how.idempotent || attempt > 0 || transaction_lost_) {
         throw DatabaseError(
             (transaction_lost_ ? std::string(kLostTransaction) + " " : std::string(kLostWrite)) +
                 trimmed(PQerrorMessage(connection_.get())),
-            0, statement.text());
+            kIoError, statement.text());
       }
       reconnect_if_lost();
     }
@@ -231,7 +249,7 @@ class PostgresConnection final : public Connection {
         if (ends) transaction_lost_ = in_transaction_ = false;
         return;
       }
-      throw DatabaseError(kLostTransaction, 0, sql);
+      throw DatabaseError(kLostTransaction, kIoError, sql);
     }
     reconnect_if_lost();
     try {
@@ -262,7 +280,8 @@ class PostgresConnection final : public Connection {
   std::int64_t last_insert_id() override {
     const Result result(PQexec(connection_.get(), "SELECT lastval()"));
     if (!result || PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
-      throw DatabaseError(message_of(result.get(), connection_.get()), 0, "SELECT lastval()");
+      throw DatabaseError(message_of(result.get(), connection_.get()), code_of(result.get()),
+                          "SELECT lastval()");
     }
     std::int64_t id = 0;
     const char* cell = PQgetvalue(result.get(), 0, 0);
@@ -288,7 +307,7 @@ class PostgresConnection final : public Connection {
     const auto status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return;
     if (PQstatus(connection_.get()) == CONNECTION_BAD) lost();
-    throw DatabaseError(message_of(result.get(), connection_.get()), 0, sql);
+    throw DatabaseError(message_of(result.get(), connection_.get()), code_of(result.get()), sql);
   }
 
   // Prepares the shape once (per the types of its values), then runs it.
@@ -346,7 +365,7 @@ class PostgresConnection final : public Connection {
     lost();
     PQreset(connection_.get());
     if (PQstatus(connection_.get()) != CONNECTION_OK) {
-      throw DatabaseError(trimmed(PQerrorMessage(connection_.get())), 0, "");
+      throw DatabaseError(trimmed(PQerrorMessage(connection_.get())), kIoError, "");
     }
     configure();
   }
@@ -367,7 +386,7 @@ class PostgresConnection final : public Connection {
   }
 
   void refuse_lost_transaction(const Statement& statement) const {
-    if (transaction_lost_) throw DatabaseError(kLostTransaction, 0, statement.text());
+    if (transaction_lost_) throw DatabaseError(kLostTransaction, kIoError, statement.text());
   }
 
   // Each text bound for a column of declared length must fit in it.
@@ -384,7 +403,7 @@ class PostgresConnection final : public Connection {
         throw DatabaseError("value too long for column " + statement.columns[k] + " of " +
                                 statement.table + ": " + std::to_string(length) +
                                 " characters, at most " + std::to_string(limit->second),
-                            0, statement.text());
+                            kTooBig, statement.text());
       }
     }
   }
@@ -443,8 +462,8 @@ std::unique_ptr<Connection> open_postgres(const std::string& uri) {
   std::unique_ptr<PGconn, ConnectionFree> connection(PQconnectdb(uri.c_str()));
   if (!connection || PQstatus(connection.get()) != CONNECTION_OK) {
     throw DatabaseError(
-        connection ? trimmed(PQerrorMessage(connection.get())) : std::string("out of memory"), 0,
-        "");
+        connection ? trimmed(PQerrorMessage(connection.get())) : std::string("out of memory"),
+        kIoError, "");
   }
   return std::make_unique<PostgresConnection>(connection.release());
 }
