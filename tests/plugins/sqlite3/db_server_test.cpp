@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "tests/plugins/sqlite3/store_folder.h"
+#include "zantrix/framework/text.h"
 #include "zantrix/plugins/sqlite3/db.h"
 
 namespace {
@@ -46,7 +47,8 @@ class RestartedServer : public StoreFolder {
   bool running(const std::string& text) const {
     const Rows rows = pg_rows(uri_,
                               "SELECT count(*) FROM pg_stat_activity WHERE state = 'active' AND "
-                              "query LIKE '%" + text + "%' AND pid <> pg_backend_pid()");
+                              "query LIKE '%" +
+                                  text + "%' AND pid <> pg_backend_pid()");
     return !rows.empty() && rows[0][0] != "0";
   }
 
@@ -71,8 +73,9 @@ TEST_F(RestartedServer, ReadsRecoverAndAnInterruptedWriteSaysItsOutcomeIsUnknown
   }
   ASSERT_EQ(server("down"), 0);
   writer.join();
-  EXPECT_TRUE(write_error.starts_with("The connection to the database server was lost while the "
-                                      "statement ran; whether it took effect is unknown"))
+  EXPECT_TRUE(
+      write_error.starts_with("The connection to the database server was lost while the "
+                              "statement ran; whether it took effect is unknown"))
       << write_error;
 
   // While the server is down, calls fail at once with the connection's error.
@@ -88,6 +91,59 @@ TEST_F(RestartedServer, ReadsRecoverAndAnInterruptedWriteSaysItsOutcomeIsUnknown
   db.insert_records("balance", balance_row(2));
   EXPECT_EQ(db.select_records("balance").rows(), 2u);
   EXPECT_EQ(db.last_insert_id(), 2);
+}
+
+}  // namespace
+
+namespace {
+
+using ServerKinds = EitherStore;
+INSTANTIATE_TEST_SUITE_P(Store, ServerKinds, testing::Values(Backend::PostgreSQL), backend_name);
+
+// Each type a selection may meet on the server comes back as the column kind
+// and value its text form gives, also at the edges (before 2000, fractions of
+// a second, NaN, large and negative numerics); a column of a type read only
+// as text makes the whole selection come as text, with the same values.
+TEST_P(ServerKinds, EveryTypeReadsAsItsText) {
+  const struct {
+    const char* type;
+    const char* literal;
+    const char* text;  // the cell as text; a number's shortest text
+  } cases[] = {
+      {"smallint", "-7", "-7"},
+      {"integer", "2147483647", "2147483647"},
+      {"bigint", "-9223372036854775808", "-9223372036854775808"},
+      {"real", "0.1", "0.1"},
+      {"double precision", "-1e-300", "-1e-300"},
+      {"numeric", "-12345678.000912", "-12345678.000912"},
+      {"numeric", "0.00001", "1e-05"},
+      {"numeric", "'NaN'", "nan"},
+      {"boolean", "true", "1"},
+      {"text", "'a \"b\" ''c'''", "a \"b\" 'c'"},
+      {"char(3)", "'x'", "x  "},
+      {"date", "'1999-12-31'", "1999-12-31"},
+      {"timestamp", "'1969-07-20 20:17:40.5'", "1969-07-20 20:17:40.5"},
+      {"timestamp", "'2024-03-15 09:30:05'", "2024-03-15 09:30:05"},
+      {"timestamp", "'2024-03-15 23:59:59.000001'", "2024-03-15 23:59:59.000001"},
+  };
+  DB db;
+  for (const bool with_text_only_column : {false, true}) {
+    for (const auto& c : cases) {
+      db.execute("DROP TABLE IF EXISTS kinds");
+      db.execute(std::string("CREATE TABLE kinds (v ") + c.type + ", w interval)");
+      db.execute(std::string("INSERT INTO kinds VALUES (") + c.literal + ", '1 day')");
+      const zf::Table found = with_text_only_column
+                                  ? db.select_records("kinds")
+                                  : db.select_records("kinds", std::vector<std::string>{"v"});
+      const zf::Column& v = found.column("v");
+      std::string text;
+      if (v.kind() == zf::ColumnKind::Integer) text = std::to_string(v.integers()[0]);
+      if (v.kind() == zf::ColumnKind::Number) text = zf::format_number(v.numbers()[0]);
+      if (v.kind() == zf::ColumnKind::Text) text = v.texts()[0];
+      if (text.ends_with(".0")) text.resize(text.size() - 2);
+      EXPECT_EQ(text, c.text) << c.type << " " << c.literal << " " << with_text_only_column;
+    }
+  }
 }
 
 }  // namespace

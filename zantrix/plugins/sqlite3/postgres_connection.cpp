@@ -18,9 +18,12 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <unordered_map>
 #include <vector>
@@ -43,6 +46,12 @@ constexpr Oid kInt4 = 23;
 constexpr Oid kFloat4 = 700;
 constexpr Oid kFloat8 = 701;
 constexpr Oid kNumeric = 1700;
+constexpr Oid kName = 19;
+constexpr Oid kText = 25;
+constexpr Oid kBpchar = 1042;
+constexpr Oid kVarchar = 1043;
+constexpr Oid kDate = 1082;
+constexpr Oid kTimestamp = 1114;
 
 // The schema's creation is serialised across engines by this advisory lock.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_lock(7270733)";
@@ -154,39 +163,212 @@ zf::ColumnKind kind_of(Oid type) {
   }
 }
 
-// The rows of a result as a table of the store's column kinds.
+// Whether a result column of `type` can travel in the binary format, which
+// spares the server formatting numbers and this side parsing them: the
+// types the store reads (others come as text).
+bool binary_readable(Oid type) {
+  switch (type) {
+    case kBool:
+    case kInt2:
+    case kInt4:
+    case kInt8:
+    case kFloat4:
+    case kFloat8:
+    case kNumeric:
+    case kText:
+    case kVarchar:
+    case kBpchar:
+    case kName:
+    case kDate:
+    case kTimestamp:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Big-endian integers of the binary format.
+template <class T>
+T big_endian(const char* at) {
+  std::make_unsigned_t<T> v = 0;
+  for (std::size_t i = 0; i < sizeof(T); ++i) {
+    v = static_cast<std::make_unsigned_t<T>>((v << 8) | static_cast<unsigned char>(at[i]));
+  }
+  return static_cast<T>(v);
+}
+
+// Writes `value` as `width` digits at `out`.
+char* digits(char* out, unsigned value, int width) {
+  for (int i = width - 1; i >= 0; --i) {
+    out[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return out + width;
+}
+
+// A numeric in the binary format: digits of base 10000 with the weight of
+// the first one, and a sign (or NaN).
+double numeric_value(const char* at) {
+  const auto count = big_endian<std::int16_t>(at);
+  const auto weight = big_endian<std::int16_t>(at + 2);
+  const auto sign = static_cast<std::uint16_t>(big_endian<std::int16_t>(at + 4));
+  if (sign == 0xC000) return std::numeric_limits<double>::quiet_NaN();
+  if (sign == 0xD000) return std::numeric_limits<double>::infinity();
+  if (sign == 0xF000) return -std::numeric_limits<double>::infinity();
+  // Read as text so that the value is the nearest double, as the text form
+  // would give.
+  std::string text = "0.";
+  for (int i = 0; i < count; ++i) {
+    char group[4];
+    digits(group, static_cast<unsigned>(big_endian<std::int16_t>(at + 8 + 2 * i)), 4);
+    text.append(group, 4);
+  }
+  text += 'e';
+  text += std::to_string(4 * (weight + 1));
+  double v = 0;
+  std::from_chars(text.data(), text.data() + text.size(), v);
+  return sign == 0x4000 ? -v : v;
+}
+
+// The server's text of a date (days since 2000-01-01): "%Y-%m-%d".
+char* date_text(char* out, std::int32_t days) {
+  using namespace std::chrono;
+  const year_month_day day{sys_days{year{2000} / January / 1} + std::chrono::days{days}};
+  out = digits(out, static_cast<unsigned>(static_cast<int>(day.year())), 4);
+  *out++ = '-';
+  out = digits(out, static_cast<unsigned>(day.month()), 2);
+  *out++ = '-';
+  return digits(out, static_cast<unsigned>(day.day()), 2);
+}
+
+// The server's text of a time stamp (microseconds since 2000-01-01):
+// "%Y-%m-%d %H:%M:%S", with the fraction of a second when there is one.
+std::string_view timestamp_text(char (&buffer)[40], std::int64_t micros) {
+  if (micros == std::numeric_limits<std::int64_t>::max()) return "infinity";
+  if (micros == std::numeric_limits<std::int64_t>::min()) return "-infinity";
+  constexpr std::int64_t kDay = 86400000000;
+  const std::int64_t days = micros >= 0 ? micros / kDay : -((-micros + kDay - 1) / kDay);
+  std::int64_t of_day = micros - days * kDay;
+  char* out = date_text(buffer, static_cast<std::int32_t>(days));
+  *out++ = ' ';
+  const auto fraction = static_cast<unsigned>(of_day % 1000000);
+  of_day /= 1000000;
+  out = digits(out, static_cast<unsigned>(of_day / 3600), 2);
+  *out++ = ':';
+  out = digits(out, static_cast<unsigned>(of_day / 60 % 60), 2);
+  *out++ = ':';
+  out = digits(out, static_cast<unsigned>(of_day % 60), 2);
+  if (fraction != 0) {
+    *out++ = '.';
+    out = digits(out, fraction, 6);
+    while (out[-1] == '0') --out;
+  }
+  return {buffer, static_cast<std::size_t>(out - buffer)};
+}
+
+// One cell of the binary format into its column.
+void push_binary(zf::Column& column, Oid type, const char* cell, std::size_t length) {
+  switch (type) {
+    case kBool:
+      column.push_text(cell[0] != 0 ? "1" : "0");
+      return;
+    case kInt2:
+      column.push_integer(big_endian<std::int16_t>(cell));
+      return;
+    case kInt4:
+      column.push_integer(big_endian<std::int32_t>(cell));
+      return;
+    case kInt8:
+      column.push_integer(big_endian<std::int64_t>(cell));
+      return;
+    case kFloat4: {
+      // The double the text form gives: the float's shortest digits.
+      char text[32];
+      const auto end = std::to_chars(text, text + sizeof text,
+                                     std::bit_cast<float>(big_endian<std::int32_t>(cell)))
+                           .ptr;
+      double v = 0;
+      std::from_chars(text, end, v);
+      column.push_number(v);
+      return;
+    }
+    case kFloat8:
+      column.push_number(std::bit_cast<double>(big_endian<std::int64_t>(cell)));
+      return;
+    case kNumeric:
+      column.push_number(numeric_value(cell));
+      return;
+    case kDate: {
+      char buffer[16];
+      column.push_text({buffer, static_cast<std::size_t>(
+                                    date_text(buffer, big_endian<std::int32_t>(cell)) - buffer)});
+      return;
+    }
+    case kTimestamp: {
+      char buffer[40];
+      column.push_text(timestamp_text(buffer, big_endian<std::int64_t>(cell)));
+      return;
+    }
+    default:
+      column.push_text(std::string_view(cell, length));
+  }
+}
+
+// One cell of the text format into its column.
+void push_text_cell(zf::Column& column, Oid type, const char* cell, std::size_t length) {
+  switch (column.kind()) {
+    case zf::ColumnKind::Integer: {
+      std::int64_t v = 0;
+      std::from_chars(cell, cell + length, v);
+      column.push_integer(v);
+      return;
+    }
+    case zf::ColumnKind::Number: {
+      double v = std::numeric_limits<double>::quiet_NaN();
+      std::from_chars(cell, cell + length, v);
+      column.push_number(v);
+      return;
+    }
+    default:
+      if (type == kBool) {
+        column.push_text(cell[0] == 't' ? "1" : "0");
+      } else {
+        column.push_text(std::string_view(cell, length));
+      }
+  }
+}
+
+// The rows of a result as a table of the store's column kinds, read row by
+// row as libpq keeps them.
 zf::Table table_of(const PGresult* result) {
   const int rows = PQntuples(result);
   const int fields = PQnfields(result);
   std::vector<zf::Column> columns;
+  std::vector<Oid> types;
+  std::vector<bool> binary;
   columns.reserve(static_cast<std::size_t>(fields));
   for (int f = 0; f < fields; ++f) {
-    const Oid type = PQftype(result, f);
-    const zf::ColumnKind kind = kind_of(type);
-    zf::Column column(PQfname(result, f), kind);
-    column.reserve(static_cast<std::size_t>(rows));
-    for (int r = 0; r < rows; ++r) {
+    types.push_back(PQftype(result, f));
+    binary.push_back(PQfformat(result, f) == 1);
+    columns.emplace_back(PQfname(result, f), kind_of(types.back()));
+    columns.back().reserve(static_cast<std::size_t>(rows));
+  }
+  for (int r = 0; r < rows; ++r) {
+    for (int f = 0; f < fields; ++f) {
+      auto& column = columns[static_cast<std::size_t>(f)];
       if (PQgetisnull(result, r, f) != 0) {
         column.push_missing();
         continue;
       }
       const char* cell = PQgetvalue(result, r, f);
       const auto length = static_cast<std::size_t>(PQgetlength(result, r, f));
-      if (kind == zf::ColumnKind::Integer) {
-        std::int64_t v = 0;
-        std::from_chars(cell, cell + length, v);
-        column.push_integer(v);
-      } else if (kind == zf::ColumnKind::Number) {
-        double v = std::numeric_limits<double>::quiet_NaN();
-        std::from_chars(cell, cell + length, v);
-        column.push_number(v);
-      } else if (type == kBool) {
-        column.push_text(cell[0] == 't' ? "1" : "0");
+      const Oid type = types[static_cast<std::size_t>(f)];
+      if (binary[static_cast<std::size_t>(f)]) {
+        push_binary(column, type, cell, length);
       } else {
-        column.push_text(std::string_view(cell, length));
+        push_text_cell(column, type, cell, length);
       }
     }
-    columns.push_back(std::move(column));
   }
   return zf::Table(std::move(columns));
 }
@@ -210,7 +392,7 @@ class PostgresConnection final : public Connection {
     values.reserve(statement.parameters.size());
     for (const auto& value : statement.parameters) values.push_back(bound(value));
     for (int attempt = 0;; ++attempt) {
-      Result result = execute(sql, values);
+      Result result = execute(sql, values, how.rows);
       const auto status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
       if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
         if (changes_schema(sql)) forget_shapes();
@@ -310,8 +492,10 @@ class PostgresConnection final : public Connection {
     throw DatabaseError(message_of(result.get(), connection_.get()), code_of(result.get()), sql);
   }
 
-  // Prepares the shape once (per the types of its values), then runs it.
-  Result execute(const std::string& sql, const std::vector<Bound>& values) {
+  // Prepares the shape once (per the types of its values), then runs it. A
+  // selection whose columns are all of types the store reads in the binary
+  // format asks for its rows in that format (learnt once, when prepared).
+  Result execute(const std::string& sql, const std::vector<Bound>& values, bool rows) {
     std::string key = sql;
     std::vector<Oid> types;
     types.reserve(values.size());
@@ -330,14 +514,24 @@ class PostgresConnection final : public Connection {
       Result made(PQprepare(connection_.get(), name.c_str(), sql.c_str(),
                             static_cast<int>(types.size()), types.data()));
       if (!made || PQresultStatus(made.get()) != PGRES_COMMAND_OK) return made;
-      found = prepared_.emplace(std::move(key), name).first;
+      found = prepared_.emplace(std::move(key), Prepared{name, rows && all_binary(name)}).first;
     }
     std::vector<const char*> texts;
     texts.reserve(values.size());
     for (const auto& v : values) texts.push_back(v.text ? v.text->c_str() : nullptr);
-    return Result(PQexecPrepared(connection_.get(), found->second.c_str(),
+    return Result(PQexecPrepared(connection_.get(), found->second.name.c_str(),
                                  static_cast<int>(texts.size()), texts.data(), nullptr, nullptr,
-                                 0));
+                                 found->second.binary ? 1 : 0));
+  }
+
+  bool all_binary(const std::string& name) {
+    const Result described(PQdescribePrepared(connection_.get(), name.c_str()));
+    if (!described || PQresultStatus(described.get()) != PGRES_COMMAND_OK) return false;
+    const int fields = PQnfields(described.get());
+    for (int f = 0; f < fields; ++f) {
+      if (!binary_readable(PQftype(described.get(), f))) return false;
+    }
+    return fields > 0;
   }
 
   // A table made, changed or dropped may change the lengths of its columns
@@ -430,7 +624,11 @@ class PostgresConnection final : public Connection {
 
   static constexpr std::size_t kKept = 64;
   std::unique_ptr<PGconn, ConnectionFree> connection_;
-  std::unordered_map<std::string, std::string> prepared_;
+  struct Prepared {
+    std::string name;
+    bool binary = false;
+  };
+  std::unordered_map<std::string, Prepared> prepared_;
   std::unordered_map<std::string, std::map<std::string, std::size_t, std::less<>>> lengths_;
   int next_name_ = 0;
   bool in_transaction_ = false;
