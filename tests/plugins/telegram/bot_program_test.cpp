@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/plugins/sqlite3/store_folder.h"
 #include "tests/plugins/telegram/bot_fixture.h"
 #include "zantrix/framework/config.h"
 #include "zantrix/framework/datetime.h"
@@ -123,7 +124,7 @@ class BotProgramTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(folder_); }
 
   // Writes the configuration: the fake API, the token, and the owner's chat
-  // and the store's folder when given.
+  // and the store's folder when given (its server, when server_uri_ is set).
   fs::path configure(std::string_view token, std::optional<std::int64_t> chat_id,
                      std::optional<fs::path> store = std::nullopt) {
     const fs::path file = folder_ / "zantrix_config.json";
@@ -131,7 +132,11 @@ class BotProgramTest : public ::testing::Test {
     out << "{\"TELEGRAM_TOKEN\": \"" << token << "\", \"TELEGRAM_API_URL\": \"" << api.url()
         << "\"";
     if (chat_id) out << ", \"TELEGRAM_CHAT_ID\": " << *chat_id;
-    if (store) out << ", \"DB\": {\"sqlite3\": \"" << store->string() << "\"}";
+    if (!server_uri_.empty()) {
+      out << ", \"DB\": {\"postgresql\": \"" << server_uri_ << "\"}";
+    } else if (store) {
+      out << ", \"DB\": {\"sqlite3\": \"" << store->string() << "\"}";
+    }
     out << "}\n";
     return file;
   }
@@ -156,6 +161,7 @@ class BotProgramTest : public ::testing::Test {
 
   FakeBotApi api;
   fs::path folder_;
+  std::string server_uri_;
 };
 
 framework::DateTime at(const char* text) {
@@ -175,11 +181,7 @@ void add_snapshot(sqlite3::DB& db, double cash, int positions) {
                                 {"cash", cash},
                                 {"available_cash", 90000.0},
                                 {"update_time", at("2024-03-05 10:00:00")}});
-  const std::int64_t balance_id =
-      db.select_records("balance", std::vector<std::string>{"id"},
-                        {{"condition_str", std::string("id = last_insert_rowid()")}})
-          .column("id")
-          .integers()[0];
+  const std::int64_t balance_id = db.last_insert_id();
   for (int i = 0; i < positions; ++i) {
     db.insert_records("position", {{"balance_id", balance_id},
                                    {"security_name", std::string("Tencent")},
@@ -191,10 +193,14 @@ void add_snapshot(sqlite3::DB& db, double cash, int positions) {
   }
 }
 
-// A store with two balance snapshots of one position each, three orders and
-// two deals.
-void fill_store(const fs::path& folder) {
-  framework::zantrix_config().set_DB({{"sqlite3", folder.string()}});
+// A store (in `folder`, or on the server of `server_uri`) with two balance
+// snapshots of one position each, three orders and two deals.
+void fill_store(const fs::path& folder, const std::string& server_uri = "") {
+  if (server_uri.empty()) {
+    framework::zantrix_config().set_DB({{"sqlite3", folder.string()}});
+  } else {
+    framework::zantrix_config().set_DB({{"postgresql", server_uri}});
+  }
   sqlite3::DB db;
   add_snapshot(db, 50000.0, 1);
   add_snapshot(db, 100000.5, 1);
@@ -263,8 +269,24 @@ TEST_F(BotProgramTest, SelfCheckWithNoMessageWaitingFails) {
   EXPECT_TRUE(api.sent().empty());
 }
 
-TEST_F(BotProgramTest, ServesTheStoreUntilStop) {
-  fill_store(folder_);
+// The bot serves the same answers from a store in a file or on a server.
+class BotStoreTest : public BotProgramTest,
+                     public testing::WithParamInterface<zantrix_test::Backend> {
+ protected:
+  void SetUp() override {
+    BotProgramTest::SetUp();
+    if (GetParam() == zantrix_test::Backend::PostgreSQL) {
+      database_ = std::make_unique<zantrix_test::ServerDatabase>();
+      if (database_->uri().empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
+      server_uri_ = database_->uri();
+    }
+  }
+  std::unique_ptr<zantrix_test::ServerDatabase> database_;
+};
+ZANTRIX_ON_EITHER_STORE(BotStoreTest);
+
+TEST_P(BotStoreTest, ServesTheStoreUntilStop) {
+  fill_store(folder_, server_uri_);
   auto program = run(configure(FakeBotApi::kToken, kOwner, folder_), {});
 
   EXPECT_EQ(ask("/balance", 2),
