@@ -91,6 +91,32 @@ TEST_F(RestartedServer, ReadsRecoverAndAnInterruptedWriteSaysItsOutcomeIsUnknown
   db.insert_records("balance", balance_row(2));
   EXPECT_EQ(db.select_records("balance").rows(), 2u);
   EXPECT_EQ(db.last_insert_id(), 2);
+
+  // A scope whose server restarted before it ended stored nothing, and says
+  // so however it ends; the store works on afterwards.
+  const std::string lost =
+      "The connection to the database server was lost during the transaction; none of its "
+      "statements was stored.";
+  for (const bool with_statement_after_restart : {false, true}) {
+    std::string error = "no error";
+    try {
+      auto scope = db.transaction();
+      db.insert_records("balance", balance_row(3));
+      ASSERT_EQ(server("down"), 0);
+      ASSERT_EQ(server("up"), 0);
+      if (with_statement_after_restart) {
+        EXPECT_EQ(error_of<zdb::DatabaseError>(
+                      [&] { db.insert_records("balance", balance_row(4)); }),
+                  lost);
+      }
+    } catch (const zdb::DatabaseError& e) {
+      error = e.what();
+    }
+    EXPECT_EQ(error, lost) << with_statement_after_restart;
+    EXPECT_EQ(db.select_records("balance").rows(), 2u) << with_statement_after_restart;
+  }
+  db.insert_records("balance", balance_row(5));
+  EXPECT_EQ(db.select_records("balance").rows(), 3u);
 }
 
 }  // namespace

@@ -424,20 +424,22 @@ class PostgresConnection final : public Connection {
     in_transaction_ = true;
   }
 
+  // A transaction whose connection was lost is over: its end (COMMIT or
+  // ROLLBACK) clears the loss, a COMMIT reporting that nothing was stored,
+  // so that the statements after it run again.
   void control(const std::string& sql) override {
     const bool ends = sql == "COMMIT" || sql == "ROLLBACK";
+    if (in_transaction_ && !alive()) lost();
     if (transaction_lost_) {
-      if (sql.starts_with("ROLLBACK")) {
-        if (ends) transaction_lost_ = in_transaction_ = false;
-        return;
-      }
+      if (ends) transaction_lost_ = in_transaction_ = false;
+      if (sql.starts_with("ROLLBACK")) return;
       throw DatabaseError(kLostTransaction, kIoError, sql);
     }
     reconnect_if_lost();
     try {
       command(sql);
     } catch (...) {
-      if (ends) in_transaction_ = false;
+      if (ends) transaction_lost_ = in_transaction_ = false;
       throw;
     }
     if (ends) in_transaction_ = false;
@@ -484,11 +486,19 @@ class PostgresConnection final : public Connection {
     lengths_.clear();
   }
 
+  // Runs a statement of the connection's own; a COMMIT cut off in flight
+  // may or may not have taken effect, and says so.
   void command(const std::string& sql) {
     const Result result(PQexec(connection_.get(), sql.c_str()));
     const auto status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return;
-    if (PQstatus(connection_.get()) == CONNECTION_BAD) lost();
+    if (PQstatus(connection_.get()) == CONNECTION_BAD) {
+      lost();
+      if (sql == "COMMIT") {
+        throw DatabaseError(kLostWrite + trimmed(PQerrorMessage(connection_.get())), kIoError,
+                            sql);
+      }
+    }
     throw DatabaseError(message_of(result.get(), connection_.get()), code_of(result.get()), sql);
   }
 
