@@ -396,14 +396,15 @@ void DB::update_records(std::string_view table_name, const NamedValues& columns,
                         const NamedValues& conditions) {
   if (columns.empty()) throw zf::AssertionError("At least one column needs to be updated!");
   Statement statement;
+  statement.reserve(columns.size() + conditions.size(), 64 + 24 * columns.size());
   statement.table = table_name;
   statement.add("UPDATE ");
   statement.add_name(table_name);
   statement.add(" SET ");
   for (std::size_t i = 0; i < columns.size(); ++i) {
-    statement.add_name(columns[i].first);
+    const std::size_t column = statement.add_name(columns[i].first);
     statement.add("=");
-    statement.add_value(columns[i].second, columns[i].first);
+    statement.add_value(columns[i].second, column);
     statement.add(" ");
     if (i + 1 != columns.size()) statement.add(",");
   }
@@ -414,6 +415,7 @@ void DB::update_records(std::string_view table_name, const NamedValues& columns,
 void DB::insert_records(std::string_view table_name, const NamedValues& values) {
   if (values.empty()) throw zf::AssertionError("Must provide columns and values when inserting!");
   Statement statement;
+  statement.reserve(values.size(), 32 + 24 * values.size());
   statement.table = table_name;
   statement.add("INSERT INTO ");
   statement.add_name(table_name);
@@ -423,9 +425,10 @@ void DB::insert_records(std::string_view table_name, const NamedValues& values) 
     statement.add_name(values[i].first);
   }
   statement.add(") VALUES (");
+  // The column names are entries 1.. of `names`, after the table's.
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (i != 0) statement.add(",");
-    statement.add_value(values[i].second, values[i].first);
+    statement.add_value(values[i].second, i + 1);
   }
   statement.add(")");
   run(std::move(statement), {});

@@ -597,14 +597,15 @@ class PostgresConnection final : public Connection {
   void check_lengths(const Statement& statement) {
     if (statement.table.empty()) return;
     const auto& limits = lengths_of(statement.table);
-    for (std::size_t k = 0; k < statement.columns.size(); ++k) {
+    for (std::size_t k = 0; k < statement.value_columns.size(); ++k) {
       const auto* text = std::get_if<std::string>(&statement.parameters[k]);
-      if (text == nullptr || statement.columns[k].empty()) continue;
-      const auto limit = limits.find(statement.columns[k]);
+      const std::string_view column = statement.column_of(k);
+      if (text == nullptr || column.empty()) continue;
+      const auto limit = limits.find(column);
       if (limit == limits.end()) continue;
       const std::size_t length = characters(*text);
       if (length > limit->second) {
-        throw DatabaseError("value too long for column " + statement.columns[k] + " of " +
+        throw DatabaseError("value too long for column " + std::string(column) + " of " +
                                 statement.table + ": " + std::to_string(length) +
                                 " characters, at most " + std::to_string(limit->second),
                             kTooBig, statement.text());

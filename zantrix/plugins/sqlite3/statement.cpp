@@ -165,19 +165,34 @@ std::string Statement::postgres() const {
   return out;
 }
 
-void Statement::add_name(std::string_view name) {
-  names.emplace_back(sql.size(), name.size());
-  sql += name;
+void Statement::reserve(std::size_t values, std::size_t bytes) {
+  sql.reserve(bytes);
+  parameters.reserve(values);
+  marks.reserve(values);
+  value_columns.reserve(values);
+  names.reserve(values + 1);
 }
 
-void Statement::add_value(const Value& value, std::string_view column) {
+std::string_view Statement::column_of(std::size_t k) const {
+  const std::size_t entry = value_columns[k];
+  if (entry == kNoColumn) return {};
+  return std::string_view(sql).substr(names[entry].first, names[entry].second);
+}
+
+std::size_t Statement::add_name(std::string_view name) {
+  names.emplace_back(sql.size(), name.size());
+  sql += name;
+  return names.size() - 1;
+}
+
+void Statement::add_value(const Value& value, std::size_t column) {
   // An absent value or a date has no literal: the same error as the
   // literal's.
   if (std::holds_alternative<std::monostate>(value) || std::holds_alternative<zf::Date>(value)) {
     DB::_parse_sql_value(value);
   }
   marks.push_back(sql.size());
-  columns.emplace_back(column);
+  value_columns.push_back(column);
   sql += '?';
   if (const auto* t = std::get_if<zf::DateTime>(&value)) {
     parameters.emplace_back(zf::format_datetime(std::chrono::floor<std::chrono::seconds>(*t)));

@@ -26,10 +26,12 @@ struct Statement {
   std::vector<Value> parameters;
   // Where in `sql` each value's `?` stands; none for a caller's own text.
   std::vector<std::size_t> marks;
-  // The column each value goes to (empty for a condition's value).
-  std::vector<std::string> columns;
   // Where in `sql` each table or column name stands, and its length.
   std::vector<std::pair<std::size_t, std::size_t>> names;
+  // For each value, the entry of `names` of the column it goes to; kNoColumn
+  // for a condition's value.
+  static constexpr std::size_t kNoColumn = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> value_columns;
   // The table an insert or update writes to.
   std::string table;
   // The statement's own PostgreSQL form, when it has one.
@@ -40,10 +42,16 @@ struct Statement {
   std::string text() const;
   std::string postgres() const;
 
+  // Room for a statement of `values` values and about `bytes` characters.
+  void reserve(std::size_t values, std::size_t bytes);
+  // The name of the column value `k` goes to; empty for a condition's value.
+  std::string_view column_of(std::size_t k) const;
+
   void add(std::string_view part) { sql += part; }
-  void add_name(std::string_view name);
-  // A value, with the column it goes to (empty for a condition).
-  void add_value(const Value& value, std::string_view column = {});
+  // Adds a name and returns its entry in `names`.
+  std::size_t add_name(std::string_view name);
+  // A value, with the entry of `names` of the column it goes to.
+  void add_value(const Value& value, std::size_t column = kNoColumn);
   void add_where(const NamedValues& conditions);
 };
 
