@@ -88,35 +88,27 @@ void bench_insert(zdb::DB& db, zf::DateTime start_time) {
 // One statement, so one commit, for the whole table; every fourth remark and
 // every third maintenance margin are NULL.
 void fill(zdb::DB& db, bool on_server) {
-  db.delete_records("balance");
-  if (on_server) {
-    db.execute(
-        "INSERT INTO balance (broker_name, broker_environment, broker_account_id, "
-        "broker_account, strategy_account_id, strategy_account, strategy_version, "
-        "strategy_version_desc, strategy_status, cash, cash_by_currency, available_cash, "
-        "max_power_short, net_cash_power, maintenance_margin, unrealized_pnl, realized_pnl, "
-        "update_time, remark) SELECT 'CQG', 'SIMULATE', 1000 + i % 7, 'ACC-' || (i % 7), i % 3, "
-        "'alpha', '1.0', 'mean reversion on ES', 'Running', 100000.0 + i * 0.25, 'USD', "
-        "90000.0 + i * 0.5, 50000.0 - i, 12345.5 + i, CASE WHEN i % 3 = 0 THEN NULL ELSE "
-        "2500.0 + i END, (i % 1000) - 500.125, i * 0.01, "
-        "timestamp '2024-01-02 09:30:00' + i * interval '1 second', CASE WHEN i % 4 = 0 THEN "
-        "NULL ELSE 'snapshot ' || i END FROM generate_series(0, " +
-        std::to_string(kSelectRows - 1) + ") AS n(i)");
-    return;
-  }
-  db.execute(
-      "WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i + 1 < " +
-      std::to_string(kSelectRows) +
-      ") INSERT INTO balance (broker_name, broker_environment, broker_account_id, "
+  // The same rows on both engines; only the row numbers' source and the time
+  // arithmetic are each engine's own.
+  const std::string insert =
+      "INSERT INTO balance (broker_name, broker_environment, broker_account_id, "
       "broker_account, strategy_account_id, strategy_account, strategy_version, "
       "strategy_version_desc, strategy_status, cash, cash_by_currency, available_cash, "
       "max_power_short, net_cash_power, maintenance_margin, unrealized_pnl, realized_pnl, "
       "update_time, remark) SELECT 'CQG', 'SIMULATE', 1000 + i % 7, 'ACC-' || (i % 7), i % 3, "
       "'alpha', '1.0', 'mean reversion on ES', 'Running', 100000.0 + i * 0.25, 'USD', "
       "90000.0 + i * 0.5, 50000.0 - i, 12345.5 + i, CASE WHEN i % 3 = 0 THEN NULL ELSE "
-      "2500.0 + i END, (i % 1000) - 500.125, i * 0.01, "
-      "datetime('2024-01-02 09:30:00', '+' || i || ' seconds'), CASE WHEN i % 4 = 0 THEN NULL "
-      "ELSE 'snapshot ' || i END FROM n");
+      "2500.0 + i END, (i % 1000) - 500.125, i * 0.01, ";
+  const std::string remark = ", CASE WHEN i % 4 = 0 THEN NULL ELSE 'snapshot ' || i END FROM ";
+  db.delete_records("balance");
+  if (on_server) {
+    db.execute(insert + "timestamp '2024-01-02 09:30:00' + i * interval '1 second'" + remark +
+               "generate_series(0, " + std::to_string(kSelectRows - 1) + ") AS n(i)");
+  } else {
+    db.execute("WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM n WHERE i + 1 < " +
+               std::to_string(kSelectRows) + ") " + insert +
+               "datetime('2024-01-02 09:30:00', '+' || i || ' seconds')" + remark + "n");
+  }
 }
 
 // The bytes a table's cells take (texts by their characters and offsets).
