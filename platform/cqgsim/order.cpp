@@ -51,6 +51,11 @@ std::shared_ptr<cqg::OrderProperties> Order::Properties() {
   });
 }
 
+std::shared_ptr<cqg::Fills> Order::Fills() {
+  return servant_.Serve("Order.Fills", {},
+                        [this]() -> std::shared_ptr<cqg::Fills> { return fills; });
+}
+
 bool Order::Working() const {
   return status == cqg::osInTransit || status == cqg::osInOrderBook;
 }
@@ -79,7 +84,7 @@ cqg::eFillStatus Fill::Status() {
 
 std::shared_ptr<cqg::Order> Fill::Order() {
   return servant_.Serve("Fill.Order", {}, [this]() -> std::shared_ptr<cqg::Order> {
-    return namesOrder ? order : nullptr;
+    return namesOrder ? order.lock() : nullptr;
   });
 }
 

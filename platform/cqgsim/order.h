@@ -64,12 +64,18 @@ struct OrderTicket {
   std::optional<double> stopPrice;
 };
 
+class Fill;
+inline constexpr CollectionNames FILLS_NAMES{"Fills", "Fills.Count", "Fills.Item",
+                                             "Fills.ItemByIndex"};
+using Fills = Collection<zantrix::framework::cqg::Fills, Fill, std::string, FILLS_NAMES>;
+
 class Order final : public zantrix::framework::cqg::Order,
                     public std::enable_shared_from_this<Order> {
  public:
   Order(Servant servant, std::weak_ptr<Venue> venue, std::string guid, OrderTicket ticket)
       : guid(std::move(guid)),
         ticket(std::move(ticket)),
+        fills(std::make_shared<cqgsim::Fills>(servant)),
         servant_(std::move(servant)),
         venue_(std::move(venue)) {}
 
@@ -79,6 +85,7 @@ class Order final : public zantrix::framework::cqg::Order,
   bool Manual() override;
   void put_Manual(bool value) override;
   std::shared_ptr<zantrix::framework::cqg::OrderProperties> Properties() override;
+  std::shared_ptr<zantrix::framework::cqg::Fills> Fills() override;
 
   const std::string& key() const { return guid; }
   // Whether the order can still trade or be cancelled.
@@ -86,6 +93,7 @@ class Order final : public zantrix::framework::cqg::Order,
 
   std::string guid;
   const OrderTicket ticket;
+  const std::shared_ptr<cqgsim::Fills> fills;
   // A property the event being delivered misreports, and the value it shows.
   std::optional<
       std::pair<zantrix::framework::cqg::eOrderProperty, zantrix::framework::cqg::Variant>>
@@ -119,11 +127,11 @@ class Orders final
 class Fill final : public zantrix::framework::cqg::Fill {
  public:
   Fill(Servant servant, std::string id, zantrix::framework::cqg::eFillStatus status,
-       std::shared_ptr<cqgsim::Order> order, double price, long quantity,
+       const std::shared_ptr<cqgsim::Order>& order, double price, long quantity,
        zantrix::framework::DateTime timestamp)
       : id(std::move(id)),
         status(status),
-        order(std::move(order)),
+        order(order),
         price(price),
         quantity(quantity),
         timestamp(timestamp),
@@ -136,9 +144,11 @@ class Fill final : public zantrix::framework::cqg::Fill {
   long Quantity() override;
   zantrix::framework::DateTime Timestamp() override;
 
+  const std::string& key() const { return id; }
+
   const std::string id;
   const zantrix::framework::cqg::eFillStatus status;
-  const std::shared_ptr<cqgsim::Order> order;
+  const std::weak_ptr<cqgsim::Order> order;
   const double price;
   const long quantity;
   const zantrix::framework::DateTime timestamp;

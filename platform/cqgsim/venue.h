@@ -273,7 +273,7 @@ class Venue : public std::enable_shared_from_this<Venue> {
   std::shared_ptr<Fill> MakeFill(const std::shared_ptr<Order>& order, double price,
                                  zantrix::framework::cqg::eFillStatus fillStatus);
   // What a reported normal fill does to the order, the journal and the books.
-  void ApplyFill(Order& order, const Fill& fill);
+  void ApplyFill(Order& order, const std::shared_ptr<Fill>& reported);
   // An OnOrderChanged event; the fill and the error are read when it is
   // delivered, and the next defect asked for (if any) is applied to it.
   Notification OrderEvent(zantrix::framework::cqg::eChangeType changeType,

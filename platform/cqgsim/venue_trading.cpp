@@ -236,7 +236,7 @@ std::shared_ptr<Fill> Venue::FillOnArrival(const std::shared_ptr<Order>& order) 
   order->status = cqg::osInOrderBook;
   book_.push_back(order);
   auto fill = MakeFill(order, *price, cqg::fsNormal);
-  ApplyFill(*order, *fill);
+  ApplyFill(*order, fill);
   return fill;
 }
 
@@ -289,10 +289,13 @@ void Venue::EmitFill(const std::shared_ptr<Order>& order, double price,
     // change of the market may fill the order again.
     order->fillPending = true;
     filled.prepare = [weak = weak_from_this(), order, fill] {
-      if (const auto venue = weak.lock()) venue->ApplyFill(*order, *fill);
+      if (const auto venue = weak.lock()) venue->ApplyFill(*order, fill);
     };
   } else {
-    filled.prepare = [order, fill] { order->eventTime = fill->timestamp; };
+    filled.prepare = [order, fill] {
+      order->eventTime = fill->timestamp;
+      order->fills->Add(fill);
+    };
   }
   Emit(std::move(filled));
 }
@@ -304,7 +307,9 @@ std::shared_ptr<Fill> Venue::MakeFill(const std::shared_ptr<Order>& order, doubl
                                         order, price, quantity, Stamp());
 }
 
-void Venue::ApplyFill(Order& order, const Fill& fill) {
+void Venue::ApplyFill(Order& order, const std::shared_ptr<Fill>& reported) {
+  const Fill& fill = *reported;
+  order.fills->Add(reported);
   order.fillPending = false;
   order.status = cqg::osFilled;
   order.filledQuantity += fill.quantity;

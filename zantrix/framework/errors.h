@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace zantrix::framework {
 
@@ -39,6 +40,25 @@ class AssertionError : public std::logic_error {
 };
 
 // Run-time errors (an awaited event that did not come, ...) are plain
-// std::runtime_error.
+// std::runtime_error, but for one kind that carries what the caller must
+// keep.
+
+// A placement whose outcome the gateway could not confirm: its arrival did not
+// come in time, or the client failed the placement after the order may have
+// reached the venue. The order may rest and fill there, so the error carries
+// the id the order has at the venue (its GUID, also written into the text):
+// the engine keeps the order under that id and books its later updates and
+// deals as its own. When the client's own error caused it, that error is
+// nested (std::rethrow_if_nested gives it).
+class OrderPlacingError : public std::runtime_error {
+ public:
+  OrderPlacingError(const std::string& message, std::string order_id)
+      : std::runtime_error(message), order_id_(std::move(order_id)) {}
+
+  const std::string& order_id() const noexcept { return order_id_; }
+
+ private:
+  std::string order_id_;
+};
 
 }  // namespace zantrix::framework

@@ -5,7 +5,9 @@
 // property's Value is a Variant: opGUID a text, opGWStatus an eOrderStatus
 // member (as long), opEventServerTimestamp a DateTime, opAverageFillPrice a
 // double, opFilledQuantity a long. CQGCEL::Orders is keyed by the order's
-// GUID, which ItemByGuid also looks up.
+// GUID, which ItemByGuid also looks up. An order's Fills are the fills the
+// client holds for it, oldest first, keyed by the fill's Id: what a gateway
+// reads to learn the fills whose events it did not receive.
 #pragma once
 
 #include <memory>
@@ -26,6 +28,9 @@ class OrderProperty : public platform::com::IDispatch {
 
 class OrderProperties : public Collection<OrderProperty, eOrderProperty> {};
 
+class Fill;
+class Fills;
+
 class Order : public platform::com::IDispatch {
  public:
   virtual std::string GUID() = 0;
@@ -35,6 +40,7 @@ class Order : public platform::com::IDispatch {
   virtual bool Manual() = 0;
   virtual void put_Manual(bool value) = 0;
   virtual std::shared_ptr<OrderProperties> Properties() = 0;
+  virtual std::shared_ptr<cqg::Fills> Fills() = 0;
 };
 
 class Orders : public Collection<Order, std::string> {
@@ -51,5 +57,7 @@ class Fill : public platform::com::IDispatch {
   virtual long Quantity() = 0;
   virtual DateTime Timestamp() = 0;
 };
+
+class Fills : public Collection<Fill, std::string> {};
 
 }  // namespace zantrix::framework::cqg

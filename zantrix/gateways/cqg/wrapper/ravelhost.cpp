@@ -108,6 +108,11 @@ std::shared_ptr<cel::CQGCEL> ClientHold::client() const {
   return client_;
 }
 
+std::shared_ptr<cel::CQGCEL> ClientHold::worker_client() const {
+  const std::lock_guard lock(mutex_);
+  return worker_client_;
+}
+
 bool ClientHold::closed() const {
   const std::lock_guard lock(mutex_);
   return closed_;
@@ -118,10 +123,16 @@ void ClientHold::open(std::shared_ptr<cel::CQGCEL> client) {
   if (!closed_) client_ = std::move(client);
 }
 
+void ClientHold::open_worker(std::shared_ptr<cel::CQGCEL> client) {
+  const std::lock_guard lock(mutex_);
+  if (!closed_) worker_client_ = std::move(client);
+}
+
 void ClientHold::close() {
   const std::lock_guard lock(mutex_);
   closed_ = true;
   client_.reset();
+  worker_client_.reset();
 }
 
 Ravelhost::Ravelhost() : shutdownEvent(CreateEvent(nullptr, FALSE, FALSE, nullptr)) {
@@ -178,6 +189,7 @@ void Ravelhost::threadedFunction(const SinkType& sinkType) {
 
     Trace("CQG.CQGCEL.4 creation...");
     const auto client = Dispatch<cel::CQGCEL>(CreateObject(cel::CQGCEL_PROGID));
+    clientHold_->open_worker(client);
     Trace("CQG.CQGCEL.4 created!");
 
     Trace("Marshal CQGCEL in stream");

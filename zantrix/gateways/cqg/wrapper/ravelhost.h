@@ -191,23 +191,32 @@ class SinkInternal : public CELSinkBase {
 };
 
 // What a sink keeps of its environment: the client as the caller's thread
-// sees it, while the environment runs. The environment closes it when it shuts
-// down (or is destroyed), so that a sink asked for a request afterwards finds
-// it closed instead of reaching a freed environment. Safe from any thread.
+// sees it (the proxy), and the client object itself as the worker thread
+// holds it, while the environment runs. A proxy serves only the thread that
+// took it; a handler that must call the client (on the worker thread) uses
+// the worker's own object, which serves that thread inline. The environment
+// closes the hold when it shuts down (or is destroyed), so that a sink asked
+// for a request afterwards finds it closed instead of reaching a freed
+// environment. Safe from any thread.
 class ClientHold {
  public:
-  // The client; null before Init has obtained it and after Shutdown.
+  // The proxy; null before Init has obtained it and after Shutdown.
   std::shared_ptr<cel::CQGCEL> client() const;
+  // The worker's own object; null before the worker made it and after
+  // Shutdown. For calls on the worker thread only.
+  std::shared_ptr<cel::CQGCEL> worker_client() const;
   // Whether the environment has been shut down.
   bool closed() const;
 
  private:
   friend class Ravelhost;
   void open(std::shared_ptr<cel::CQGCEL> client);
+  void open_worker(std::shared_ptr<cel::CQGCEL> client);
   void close();
 
   mutable std::mutex mutex_;
   std::shared_ptr<cel::CQGCEL> client_;
+  std::shared_ptr<cel::CQGCEL> worker_client_;
   bool closed_ = false;
 };
 
