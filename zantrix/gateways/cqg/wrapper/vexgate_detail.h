@@ -15,6 +15,7 @@
 #include "zantrix/framework/datetime.h"
 #include "zantrix/framework/errors.h"
 #include "zantrix/framework/event.h"
+#include "zantrix/gateways/cqg/wrapper/ravelhost.h"
 
 namespace zantrix::gateways::cqg::detail {
 
@@ -72,6 +73,19 @@ template <class T>
 std::shared_ptr<T> require(std::shared_ptr<T> object, std::string_view what) {
   if (!object) {
     throw std::runtime_error("the client handed over a null " + std::string(what));
+  }
+  return object;
+}
+
+// `object`, the result of the gateway's own call `call` ("CQGCEL.Orders"), or,
+// for a null, a traced std::runtime_error "<call> returned no object": a
+// request then fails clearly instead of reaching through nothing.
+template <class T>
+std::shared_ptr<T> returned(std::shared_ptr<T> object, std::string_view call) {
+  if (!object) {
+    const std::string text = std::string(call) + " returned no object";
+    Trace(text);
+    throw std::runtime_error(text);
   }
   return object;
 }
