@@ -2,6 +2,9 @@
 // and without an arrival in time, orders not placed by the gateway, the
 // status mapping, fills into deals, cancellation and errors.
 #include <algorithm>
+#include <atomic>
+#include <future>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -118,16 +121,27 @@ TEST_F(VexGateOrderTest, ARestingLimitOrderFillsWhenTheMarketCrossesIt) {
   EXPECT_EQ(deals[0].filled_avg_price, 4990.0);
 }
 
+// The error of a placement that timed out names the order it left at the
+// venue, in its text (the order's text form with that id) and as a field.
 TEST_F(VexGateOrderTest, APlacementWithoutAnArrivalTimesOutWithTheOrdersText) {
   simulator->HoldAnswers("Order.Place");
   vex->wait_timeout = 50ms;
-  const Order order = Limit(Direction::LONG, 4990);
-  ExpectError<std::runtime_error>([&] { vex->place_order(order); },
-                                  "Order placing timeout!\n" + framework::to_string(order) + " ");
+  Order order = Limit(Direction::LONG, 4990);
+  std::string carried;
+  try {
+    vex->place_order(order);
+    ADD_FAILURE() << "the placement did not time out";
+  } catch (const framework::OrderPlacingError& error) {
+    carried = error.order_id();
+    order.order_id = carried;
+    EXPECT_EQ(std::string(error.what()),
+              "Order placing timeout!\n" + framework::to_string(order) + " ");
+  }
   EXPECT_EQ(vex->order_id(), std::nullopt);
   std::string timed_out;
   simulator->Act([&](cqgsim::Venue& venue) { timed_out = venue.orders->items().at(0)->guid; });
   TakeOutput();
+  EXPECT_EQ(carried, timed_out);
 
   // Its late arrival is that order's update, and does not release the next
   // placement.
@@ -175,6 +189,122 @@ TEST_F(VexGateOrderTest, ChecksRunInOrderBeforeAnythingIsSent) {
   EXPECT_THROW(vex->place_order(Limit(Direction::LONG, 1, core::Futures("CLZ4", "Crude"))),
                framework::KeyError);
   EXPECT_TRUE(CallsOf("CQGCEL.CreateOrder").empty());
+}
+
+// Quantities and prices the client would take wrongly are refused, naming
+// the field, before anything is sent: nothing is rounded, and a price of 0 is
+// no price.
+TEST_F(VexGateOrderTest, AQuantityOrPriceTheClientWouldTakeWronglyIsRefused) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const struct {
+    Order order;
+    std::string text;
+  } cases[] = {
+      {{.security = EP, .quantity = 2.5, .order_type = OrderType::MARKET},
+       "Order quantity 2.5 is not a whole positive number of lots"},
+      {{.security = EP, .quantity = 0, .order_type = OrderType::MARKET},
+       "Order quantity 0.0 is not a whole positive number of lots"},
+      {{.security = EP, .quantity = -1, .order_type = OrderType::MARKET},
+       "Order quantity -1.0 is not a whole positive number of lots"},
+      {{.security = EP, .quantity = nan, .order_type = OrderType::MARKET},
+       "Order quantity nan is not a whole positive number of lots"},
+      {{.security = EP, .price = 0, .quantity = 1, .order_type = OrderType::LIMIT},
+       "A LIMIT order needs a positive price, not 0.0"},
+      {{.security = EP, .price = -5, .quantity = 1, .order_type = OrderType::LIMIT},
+       "A LIMIT order needs a positive price, not -5.0"},
+      {{.security = EP, .price = 5000, .quantity = 1, .order_type = OrderType::STOP},
+       "A STOP order needs a positive stop_price, not None"},
+      {{.security = EP,
+        .price = 5000,
+        .quantity = 1,
+        .order_type = OrderType::STOP,
+        .stop_price = 0},
+       "A STOP order needs a positive stop_price, not 0.0"},
+  };
+  for (const auto& c : cases) {
+    ExpectError<framework::ValueError>([&] { vex->place_order(c.order); }, c.text);
+  }
+  EXPECT_TRUE(CallsOf("CQGCEL.CreateOrder").empty());
+}
+
+// A gateway object whose process_order waits until place_order has returned
+// the order's id, as an engine that matches updates by that id might: it
+// never waits in vain, because place_order asks the client nothing after
+// Place and so does not queue behind the order's own events.
+TEST_F(VexGateOrderTest, PlaceOrderReturnsBeforeTheOrdersLaterEventsAreServed) {
+  struct WaitingGateway final : framework::BaseGateway {
+    explicit WaitingGateway(RecordingGateway& symbols) : symbols(symbols) {}
+    ~WaitingGateway() override { retire(); }
+    void process_quote(const core::Quote&) override {}
+    void process_orderbook(const core::OrderBook&) override {}
+    void process_order(const framework::OrderUpdate&) override {
+      if (!returned.wait(5s)) waited_in_vain = true;
+    }
+    void process_deal(const framework::DealUpdate&) override {}
+    std::optional<core::Security> get_zx_security_from_cqg_symbol(
+        const std::string& cqg_symbol) const override {
+      return symbols.get_zx_security_from_cqg_symbol(cqg_symbol);
+    }
+    std::string get_cqg_symbol_from_zx_security(const core::Security& security) const override {
+      return symbols.get_cqg_symbol_from_zx_security(security);
+    }
+    RecordingGateway& symbols;
+    framework::Event returned;
+    std::atomic<bool> waited_in_vain{false};
+  } waiting(*gateway);
+  waiting.ravelhost = host.get();
+  vex->Init(waiting);
+  vex->place_order({.security = EP, .quantity = 1, .order_type = OrderType::MARKET});
+  waiting.returned.set();
+  simulator->Sync();
+  EXPECT_FALSE(waiting.waited_in_vain);
+  vex->Init(*gateway);
+}
+
+// The client's error out of Place may come after the order reached the
+// venue: the error names the order, keeps the client's error nested, and
+// the order's later events are handed on under that id.
+TEST_F(VexGateOrderTest, APlaceThatFailsRaisesAnErrorCarryingTheOrdersId) {
+  simulator->FailNextCall("Order.Place", "the gateway connection dropped");
+  std::string carried;
+  try {
+    vex->place_order(Limit(Direction::LONG, 4990));
+    ADD_FAILURE() << "Place did not fail";
+  } catch (const framework::OrderPlacingError& error) {
+    carried = error.order_id();
+    EXPECT_TRUE(std::string(error.what()).starts_with("Order placing failed: "));
+    EXPECT_NE(std::string(error.what()).find("order_id='" + carried + "'"), std::string::npos);
+    EXPECT_THROW(std::rethrow_if_nested(error), platform::com::ComError);
+  }
+  EXPECT_EQ(CallsOf("Order.GUID").size(), 1u);
+  ASSERT_EQ(carried.size(), 38u);
+}
+
+// A placement that timed out arrives while the next one is under way: it is
+// the late arrival of the gateway's own order, not the next placement and
+// not an order placed by hand.
+TEST_F(VexGateOrderTest, ALateArrivalDuringTheNextPlacementIsTheEarlierOrder) {
+  simulator->HoldAnswers("Order.Place");
+  vex->wait_timeout = 50ms;
+  std::string first;
+  try {
+    vex->place_order(Limit(Direction::LONG, 4990));
+  } catch (const framework::OrderPlacingError& error) {
+    first = error.order_id();
+  }
+  ASSERT_FALSE(first.empty());
+  vex->wait_timeout = 10s;
+  // Both arrivals are held: released once the second placement waits.
+  auto release = std::async(std::launch::async, [&] {
+    while (CallsOf("Order.Place").size() < 2) std::this_thread::sleep_for(1ms);
+    simulator->ReleaseAnswers("Order.Place");
+  });
+  const std::string placed = vex->place_order(Limit(Direction::LONG, 4980));
+  release.get();
+  EXPECT_NE(placed, first);
+  const auto lines = TakeOutput();
+  EXPECT_TRUE(HasText(lines, "orderid " + first + " arrived after its placement timed out"));
+  for (const auto& line : lines) EXPECT_FALSE(line.text.ends_with("is not placed by algo"));
 }
 
 TEST_F(VexGateOrderTest, AnAccountThatIsGoneIsReportedBeforeCreatingTheOrder) {

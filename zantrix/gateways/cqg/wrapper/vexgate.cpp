@@ -138,11 +138,14 @@ std::optional<long> VexGate::GWAccountID() const {
   return account_id_;
 }
 
-// "Up" releases Logon; "down" releases Logoff and ends the "up" that a later
-// Logon would otherwise take for a connection that is gone.
+// "Up" hands on what the engine's orders did while the connection was away
+// (reconcile_orders), then releases Logon; "down" releases Logoff and ends
+// the "up" that a later Logon would otherwise take for a connection that is
+// gone.
 void VexGate::OnGWConnectionStatusChanged(cel::eConnectionStatus connectionStatus) {
   if (connectionStatus == cel::csConnectionUp) {
     Trace("GW connection is UP!");
+    reconcile_orders();
     eventGatewayIsUp.set();
   } else if (connectionStatus == cel::csConnectionDown) {
     Trace("GW connection is DOWN!");

@@ -67,6 +67,7 @@
 #include "zantrix/framework/gateway_hold.h"
 #include "zantrix/framework/order.h"
 #include "zantrix/framework/position.h"
+#include "zantrix/gateways/cqg/wrapper/order_ledger.h"
 #include "zantrix/gateways/cqg/wrapper/ravelhost.h"
 
 namespace zantrix::gateways::cqg {
@@ -229,17 +230,11 @@ class VexGate : public CELSinkBase {
     std::vector<core::Bar> bars;
   };
 
-  // How an order event stands to the placement under way: the placed order
-  // itself, one that place_order will sort out once it knows its GUID, the
-  // late arrival of a placement that timed out, the arrival of an order
-  // placed elsewhere, or an event of an order already known.
-  enum class Standing { Placed, Undecided, Late, NotPlacedByAlgo, Known };
-
-  // An order event seen between Place and the GUID it gives.
-  struct SeenDuringPlacing {
-    std::string guid;
-    bool added;
-  };
+  // How an order's arrival stands to the placement under way: the placed
+  // order itself, another order taken for it (an arrival while ours was
+  // pending), the late arrival of a placement that ended unconfirmed, one of
+  // the gateway's orders arriving again, or an order placed elsewhere.
+  enum class Standing { Placed, Substituted, Late, Known, NotPlacedByAlgo };
 
   // Fails at once when called on the worker thread.
   void refuse_on_worker(std::string_view request) const;
@@ -252,12 +247,24 @@ class VexGate : public CELSinkBase {
   static framework::BaseGateway& the_gateway(const GatewayGuard& guard);
   // One lookup of the gateway under a guard of its own.
   std::optional<core::Security> security_of(const std::string& cqg_symbol) const;
-  Standing standing_of(const std::string& guid, bool added);
+  Standing arrival_of(const std::string& guid, bool added);
+  static std::string guid_of(cel::Order& order);
   // The order part of an order event: the hand-over of an arrival and the
-  // order update. Returns the GUID the event reports, once known.
+  // order update. `deal` is the event's normal fill, if any.
   void handle_order_change(framework::BaseGateway& target, cel::eChangeType changeType,
-                           const std::shared_ptr<cel::Order>& cqgOrder, bool carries_fill,
-                           std::optional<std::string>& orderid);
+                           const std::shared_ptr<cel::Order>& order,
+                           const std::optional<framework::DealUpdate>& deal,
+                           framework::DateTime arrival);
+  // The order's update as it stands; `fresh_fill` is the quantity of fills
+  // about to be handed on with it.
+  framework::OrderUpdate make_update(cel::Order& order, const std::string& orderid,
+                                     double fresh_fill, framework::DateTime arrival);
+  void hand_on_deal(framework::BaseGateway& target, const framework::DealUpdate& deal);
+  // Hands on what the client's orders show and their lost events did not
+  // (worker thread, when the gateway connection is up).
+  void reconcile_orders();
+  void reconcile_order(framework::BaseGateway& target, cel::Order& order,
+                       framework::DateTime arrival);
   // The bar subscription an event of `cqgTimedBars` feeds, claimed for it
   // when its request is still on its way; null when it feeds none. Under
   // bars_mutex_.
@@ -288,15 +295,10 @@ class VexGate : public CELSinkBase {
   std::optional<std::string> account_name_;
 
   mutable std::mutex order_mutex_;
-  // Between Place and the GUID it gives: arrivals wait in arrivals_ for
-  // place_order to tell its own from the others.
-  bool placing_ = false;
-  std::vector<SeenDuringPlacing> arrivals_;
   // The GUID of the order being placed, until its arrival takes it.
   std::optional<std::string> pending_guid_;
   std::optional<std::string> order_id_;
-  // Placements that timed out: their arrival is late, not foreign.
-  std::unordered_set<std::string> late_placements_;
+  OrderLedger ledger_;
 };
 
 }  // namespace zantrix::gateways::cqg
