@@ -10,6 +10,24 @@
 // over. `ravelhost` is set by whoever owns the client environment before
 // VexGate.Init reads it, and is not owned here.
 //
+// What a gateway object may do in a process_* callback, and what it must not:
+// - The engine's thread races the worker: updates and deals of an order may
+//   arrive before place_order has returned its id, so an engine that matches
+//   them by that id holds what it cannot match yet until the id is known
+//   (OwnOrders in zantrix/gateways/own_orders.h does this). An order whose
+//   placement could not be confirmed is still the engine's: its id comes
+//   with the framework::OrderPlacingError that place_order raised.
+// - Every gateway call waits on the worker thread, which runs these
+//   callbacks. So a callback must not call the gateway (VexGate refuses such a
+//   call on the worker thread), and a gateway object must never hold, across
+//   a gateway call, a lock that its process_* operations also take: the two
+//   threads would wait for each other for ever.
+// - A callback records or queues what it receives and returns; the engine
+//   acts on it (cancels, places) from its own thread.
+// - A fill is handed on once (process_deal); the same fill reported again by
+//   the client is not. A deal's deal_id is the venue's fill id: an engine
+//   that restarts can refuse a deal id it has already stored.
+//
 // A sink calls the gateway back only through its hold (gateway_hold.h), so
 // that no callback reaches a gateway that has been destroyed: the hold is
 // released by the destructor, or by retire(), which a derived gateway whose
