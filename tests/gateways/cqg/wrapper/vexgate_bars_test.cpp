@@ -1,6 +1,7 @@
 // VexGate's timed bars: the request, the initial load without the forming
 // bar, sliding, absorbed duplicates, the repair of invalid values, the
-// one-length-per-security rule and unsubscription.
+// one-length-per-security rule, and which series unsubscription and
+// re-subscription remove.
 #include <algorithm>
 #include <memory>
 #include <string>

@@ -1,6 +1,7 @@
 // VexGate's connection: log-on and log-off with and without an answer in
 // time, repeated log-on, connection status changes, account lookups, data
-// errors and the refusal of waiting requests on the worker thread.
+// errors, the refusal of requests on the worker thread, and calls of the
+// client that return no object.
 #include <functional>
 #include <memory>
 #include <optional>
