@@ -36,6 +36,22 @@ std::optional<std::string> Script::TakeFailure(std::string_view member) {
   return message;
 }
 
+void Script::ReturnNothingFrom(std::string member) {
+  const std::lock_guard lock(mutex_);
+  nothings_.insert(std::move(member));
+  nothingsArranged_.fetch_add(1, std::memory_order_relaxed);
+}
+
+bool Script::TakeNothing(std::string_view member) {
+  if (nothingsArranged_.load(std::memory_order_relaxed) == 0) return false;
+  const std::lock_guard lock(mutex_);
+  const auto it = nothings_.find(member);
+  if (it == nothings_.end()) return false;
+  nothings_.erase(it);
+  nothingsArranged_.fetch_sub(1, std::memory_order_relaxed);
+  return true;
+}
+
 void Script::AnswerWith(std::string member, std::vector<Notification> answer) {
   const std::lock_guard lock(mutex_);
   answering_[std::move(member)].replacement = std::move(answer);

@@ -5,6 +5,9 @@
 // Arrangements are keyed by member name, "<Object>.<member>" as in
 // "CQGCEL.Startup" or "APIConfiguration.put_TimeZoneCode":
 // - a failure makes the next call of the member fail;
+// - a null result makes the next call of a member whose result is an object
+//   return none, once it has been served as usual (an arrangement for any
+//   other member is never used up);
 // - an answer is what a request raises once it has been served (Startup
 //   answers OnCELStarted). An answer may be replaced, dropped (the request is
 //   served, nothing is raised) or held until the test releases it.
@@ -22,6 +25,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,6 +73,11 @@ class Script {
   // The failure arranged for the next call of `member`, used up by this call.
   std::optional<std::string> TakeFailure(std::string_view member);
 
+  void ReturnNothingFrom(std::string member);
+  // Whether a null result is arranged for the next call of `member`, used up
+  // by this call.
+  bool TakeNothing(std::string_view member);
+
   void AnswerWith(std::string member, std::vector<Notification> answer);
   void SetAnswerMode(std::string member, AnswerMode mode);
   // What a served request of `member` raises now: its answer (the arranged
@@ -107,8 +116,11 @@ class Script {
   // lock: a test arranges a failure before the call it aims at, and the call
   // reaches the client's thread through a queue that orders the two.
   std::atomic<std::size_t> failuresArranged_{0};
+  // How many null results are arranged, for the same reason.
+  std::atomic<std::size_t> nothingsArranged_{0};
   std::vector<std::string> creationRefusals_;
   std::multimap<std::string, std::string, std::less<>> failures_;
+  std::multiset<std::string, std::less<>> nothings_;
   std::map<std::string, Answering, std::less<>> answering_;
   std::vector<CallRecord> calls_;
   std::vector<EventRecord> events_;

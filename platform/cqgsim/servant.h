@@ -5,8 +5,10 @@
 // to the object's thread (inline when made there, posted to its queue
 // otherwise) and, there, recorded with the serving thread (unless the test
 // switched recording off), failed when the test arranged a failure, refused
-// once the client has been shut down, and otherwise run. The client's state is therefore touched
-// only on the object's thread and needs no lock.
+// once the client has been shut down, and otherwise run (and, for a member
+// whose result is an object, made to return null when the test arranged
+// that). The client's state is therefore touched only on the object's
+// thread and needs no lock.
 //
 // Calls made on the object's own thread are the event handlers' calls, the
 // hot path of a quote stream: they skip the apartment entirely, and their
@@ -41,6 +43,16 @@ struct ClientState {
   // Consulted by collections asked for an item they do not hold.
   std::weak_ptr<APIConfiguration> configuration;
 };
+
+namespace servant_detail {
+
+// Whether a member's result is an object of the library.
+template <class T>
+inline constexpr bool IsObject = false;
+template <class T>
+inline constexpr bool IsObject<std::shared_ptr<T>> = true;
+
+}  // namespace servant_detail
 
 class Servant {
  public:
@@ -99,6 +111,12 @@ class Servant {
     if (state_->shutDown) {
       throw com::ComError(com::DISP_E_EXCEPTION,
                           std::string(member) + " cannot be served: CQGCEL has been shut down.");
+    }
+    if constexpr (servant_detail::IsObject<std::invoke_result_t<F&>>) {
+      if (script_->TakeNothing(member)) {
+        body();
+        return nullptr;
+      }
     }
     return body();
   }

@@ -26,6 +26,10 @@ void Simulator::FailNextCall(std::string member, std::string message) {
   script_->FailNextCall(std::move(member), std::move(message));
 }
 
+void Simulator::ReturnNothingFrom(std::string member) {
+  script_->ReturnNothingFrom(std::move(member));
+}
+
 void Simulator::AnswerWith(std::string member, std::vector<Notification> answer) {
   script_->AnswerWith(std::move(member), std::move(answer));
 }

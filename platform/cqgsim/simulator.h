@@ -55,6 +55,9 @@ class Simulator {
   void RefuseCreation(std::string message);
   // The next call of `member` fails with a ComError carrying `message`.
   void FailNextCall(std::string member, std::string message);
+  // The next call of `member`, whose result is an object, is served as usual
+  // but returns null.
+  void ReturnNothingFrom(std::string member);
   // What `member` raises once served, instead of its usual answer.
   void AnswerWith(std::string member, std::vector<Notification> answer);
   // `member` is served but raises nothing.

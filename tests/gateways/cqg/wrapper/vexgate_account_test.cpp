@@ -143,6 +143,23 @@ TEST_F(VexGateAccountTest, AccountsThatDoNotComeInTimeAreAnError) {
   EXPECT_EQ(vex->GWAccountID(), std::nullopt);
 }
 
+// A client that reports a reload for the switch-off too: that report comes
+// before the switch-on is served, and the subscription still waits for the
+// reload of the switch-on (held here until after its wait).
+TEST_F(VexGateAccountTest, AReloadReportedWhileAccountDataIsOffDoesNotEndTheWait) {
+  const std::string level = "CQGCEL.put_AccountSubscriptionLevel";
+  auto reloaded = cqgsim::AccountChanged(cel::actAccountsReloaded, nullptr, nullptr);
+  reloaded.prepare = [this, level] { simulator->HoldAnswers(level); };
+  simulator->AnswerWith(level, {reloaded});
+  vex->wait_timeout = 50ms;
+  ExpectError<std::runtime_error>([&] { vex->subscribe_account_and_positions(101); },
+                                  "Accounts coming timeout!");
+  EXPECT_FALSE(HasText(TakeOutput(), "OnAccountChanged - Accounts are ready!"));
+  simulator->ReleaseAnswers(level);
+  EXPECT_TRUE(HasText(TakeOutput(), "OnAccountChanged - Accounts are ready!"));
+  EXPECT_TRUE(vex->eventAccountIsReady.is_set());
+}
+
 // A client that drops its accounts while account data is off: the second
 // subscription waits for the reload, and unsubscribing still finds the
 // account.

@@ -1,7 +1,11 @@
 // VexGate's timed bars: the request, the initial load without the forming
 // bar, sliding, absorbed duplicates, the repair of invalid values, the
-// one-length-per-security rule and unsubscription.
+// one-length-per-security rule, and which series unsubscription and
+// re-subscription remove.
+#include <algorithm>
+#include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "tests/gateways/cqg/wrapper/vexgate_fixture.h"
@@ -261,6 +265,44 @@ TEST_F(VexGateBarTest, UnsubscribingRemovesTheSeriesAndTheCache) {
   vex->unsubscribe_bar("EPZ4");
   EXPECT_TRUE(TakeOutput().empty());
   EXPECT_EQ(CallsOf("CQGCEL.RemoveTimedBars").size(), 1u);
+}
+
+// The series removed is the one the request returned: the previous one when
+// the security is subscribed again, the new one when it is unsubscribed
+// before its resolution has come. Nothing of a removed series reaches the
+// cache, even when the client goes on to resolve and grow it.
+TEST_F(VexGateBarTest, TheSeriesTheRequestReturnedIsTheOneRemoved) {
+  const auto removed_id = [this](std::size_t n) {
+    const auto calls = CallsOf("CQGCEL.RemoveTimedBars");
+    if (calls.size() <= n) return std::string("(not removed)");
+    const auto& object = std::get<std::shared_ptr<platform::com::IDispatch>>(calls[n].arguments[0]);
+    return std::dynamic_pointer_cast<cel::TimedBars>(object)->Id();
+  };
+  Subscribe(11);
+  const std::string first = vex->get_timedbars_from_cqg_symbol("EPZ4")->Id();
+  simulator->HoldAnswers("CQGCEL.RequestTimedBars");
+  vex->wait_timeout = 50ms;
+  const auto from = simulator->Calls().size();
+  vex->subscribe_bar("EPZ4", 10);
+  EXPECT_EQ(removed_id(0), first);
+  const auto members = MembersSince(from);
+  const auto at = [&members](const std::string& member) {
+    return std::find(members.begin(), members.end(), member) - members.begin();
+  };
+  EXPECT_LT(at("CQGCEL.RemoveTimedBars"), at("CQGCEL.RequestTimedBars"));
+
+  vex->unsubscribe_bar("EPZ4");
+  EXPECT_TRUE(HasText(TakeOutput(), "Successfully unsubscribe timedbar for EPZ4"));
+  simulator->ReleaseAnswers("CQGCEL.RequestTimedBars");
+  simulator->AddBar("EPZ4", BarAt(11, 111));
+  simulator->AddBar("EPZ4", BarAt(12, 112));
+  const auto lines = TakeOutput();
+  const auto late = vex->get_timedbars_from_cqg_symbol("EPZ4");
+  ASSERT_NE(late, nullptr);
+  EXPECT_NE(late->Id(), first);
+  EXPECT_EQ(removed_id(1), late->Id());
+  EXPECT_TRUE(lines.empty());
+  EXPECT_EQ(vex->get_subscribe_bars_data(EP), std::nullopt);
 }
 
 TEST_F(VexGateBarTest, AnUnsubscriptionErrorIsReportedNotRaised) {

@@ -1,9 +1,14 @@
 // VexGate's connection: log-on and log-off with and without an answer in
 // time, repeated log-on, connection status changes, account lookups, data
-// errors and the refusal of waiting requests on the worker thread.
+// errors, the refusal of requests on the worker thread, and calls of the
+// client that return no object.
+#include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/gateways/cqg/wrapper/vexgate_fixture.h"
 #include "zantrix/framework/errors.h"
@@ -168,6 +173,104 @@ TEST_F(VexGateConnectionTest, WaitingRequestsFailAtOnceOnTheWorkerThread) {
     EXPECT_NE(call.member, "CQGCEL.NewInstrument");
     EXPECT_NE(call.member, "CQGCEL.put_AccountSubscriptionLevel");
   }
+}
+
+// The requests that call the client through its proxy without waiting: on
+// the worker thread (inside a handler) each is refused before anything is
+// sent, and unsubscribe_bar reports its refusal.
+TEST_F(VexGateConnectionTest, ProxyRequestsFailAtOnceOnTheWorkerThread) {
+  LogOnWithAccount();
+  vex->subscribe_quote("EPZ4");
+  vex->subscribe_orderbook("EPZ4");
+  vex->subscribe_bar("EPZ4", 10);
+  TakeOutput();
+  const std::vector<std::pair<std::string, std::function<void()>>> requests{
+      {"unsubscribe_quote", [&] { vex->unsubscribe_quote("EPZ4"); }},
+      {"unsubscribe_orderbook", [&] { vex->unsubscribe_orderbook("EPZ4"); }},
+      {"get_instrument_from_cqg_symbol", [&] { vex->get_instrument_from_cqg_symbol("EPZ4"); }},
+      {"get_ticks_from_cqg_symbol", [&] { vex->get_ticks_from_cqg_symbol("EPZ4"); }},
+      {"get_timedbars_from_cqg_symbol", [&] { vex->get_timedbars_from_cqg_symbol("EPZ4"); }},
+      {"get_account_from_gwaccountid", [&] { vex->get_account_from_gwaccountid(101); }},
+      {"unsubscribe_account_and_positions", [&] { vex->unsubscribe_account_and_positions(101); }},
+  };
+  const auto refusal = [](const std::string& request) {
+    return request +
+           " can not run on the CQG worker thread: the client serves its proxy only to the "
+           "engine's threads; post the request to the engine's own thread";
+  };
+  const auto sent = simulator->Calls().size();
+  std::vector<std::string> refused;
+  simulator->Act([&](cqgsim::Venue&) {
+    for (const auto& [name, request] : requests) {
+      try {
+        request();
+        refused.push_back(name + " ran");
+      } catch (const std::runtime_error& error) {
+        refused.push_back(error.what());
+      }
+    }
+    vex->unsubscribe_bar("EPZ4");
+  });
+  const auto lines = TakeOutput();
+  ASSERT_EQ(refused.size(), requests.size());
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    EXPECT_EQ(refused[i], refusal(requests[i].first));
+  }
+  EXPECT_EQ(lines, (std::vector<Line>{{0, "unsubscribe_bar: " + refusal("unsubscribe_bar")}}));
+  EXPECT_EQ(MembersSince(sent), std::vector<std::string>{});
+  EXPECT_NE(vex->get_subscribe_bars_data(EP), std::nullopt);
+}
+
+// A call of the gateway's own that returns no object fails its request with
+// a traced error, or has it reported where the request reports its errors;
+// the gateway works on once the client answers again.
+TEST_F(VexGateConnectionTest, ACallThatReturnsNoObjectFailsItsRequestClearly) {
+  LogOnWithAccount();
+  vex->subscribe_quote("EPZ4");
+  vex->subscribe_orderbook("EPZ4");
+  TakeOutput();
+  struct NullResult {
+    std::string call;
+    std::function<void()> request;
+    // How the line the request prints ends, when it reports instead of
+    // raising.
+    std::optional<std::string> printed = std::nullopt;
+  };
+  const std::vector<NullResult> cases{
+      {.call = "CQGCEL.Accounts", .request = [&] { vex->get_account_from_gwaccountid(101); }},
+      {.call = "CQGCEL.Instruments", .request = [&] { vex->unsubscribe_quote("EPZ4"); }},
+      {.call = "CQGCEL.AllTicks", .request = [&] { vex->unsubscribe_orderbook("EPZ4"); }},
+      {.call = "CQGCEL.CreateTicksRequest", .request = [&] { vex->subscribe_orderbook("EPZ4"); }},
+      {.call = "CQGCEL.CreateTimedBarsRequest", .request = [&] { vex->subscribe_bar("EPZ4", 10); }},
+      {.call = "CQGCEL.RequestTimedBars", .request = [&] { vex->subscribe_bar("EPZ4", 10); }},
+      {.call = "CQGCEL.AllTimedBars",
+       .request = [&] { vex->get_timedbars_from_cqg_symbol("EPZ4"); }},
+      {.call = "CQGCEL.AllTimedBars",
+       .request = [&] { vex->unsubscribe_bar("EPZ4"); },
+       .printed = "unsubscribe_bar: CQGCEL.AllTimedBars returned no object"},
+      {.call = "Account.Positions", .request = [&] { vex->update_positions(); }},
+      {.call = "Account.Summary",
+       .request = [&] { vex->update_account_balance(); },
+       .printed = ": Account.Summary returned no object"},
+  };
+  for (const auto& [call, request, printed] : cases) {
+    SCOPED_TRACE(call);
+    const std::string text = call + " returned no object";
+    simulator->ReturnNothingFrom(call);
+    if (printed) {
+      EXPECT_NO_THROW(request());
+    } else {
+      ExpectError<std::runtime_error>(request, text);
+    }
+    const auto lines = TakeOutput();
+    EXPECT_TRUE(HasText(lines, text));
+    if (printed) {
+      ASSERT_FALSE(lines.empty());
+      EXPECT_TRUE(lines.back().text.ends_with(*printed)) << lines.back().text;
+    }
+  }
+  EXPECT_NE(vex->get_account_from_gwaccountid(101), nullptr);
+  EXPECT_NE(vex->get_instrument_from_cqg_symbol("EPZ4"), nullptr);
 }
 
 // What the client hands over as null is traced as the handler's error and

@@ -37,6 +37,15 @@ void VexGate::refuse_on_worker(std::string_view request) const {
   }
 }
 
+void VexGate::refuse_proxy_on_worker(std::string_view request) const {
+  if (std::this_thread::get_id() == worker_) {
+    throw std::runtime_error(std::string(request) +
+                             " can not run on the CQG worker thread: the client serves its proxy "
+                             "only to the engine's threads; post the request to the engine's own "
+                             "thread");
+  }
+}
+
 std::shared_ptr<cel::CQGCEL> VexGate::client() const {
   const auto hold = client_hold_.load();
   if (hold && hold->closed()) {
@@ -99,7 +108,8 @@ void VexGate::Logoff() {
 }
 
 std::shared_ptr<cel::Account> VexGate::get_account_from_gwaccountid(long GWAccountID) {
-  const auto accounts = client()->Accounts();
+  refuse_proxy_on_worker("get_account_from_gwaccountid");
+  const auto accounts = detail::returned(client()->Accounts(), "CQGCEL.Accounts");
   const long count = accounts->Count();
   for (long i = 0; i < count; ++i) {
     auto account = accounts->ItemByIndex(i);

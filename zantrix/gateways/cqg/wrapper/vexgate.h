@@ -17,9 +17,13 @@
 // subscriptions, place_order, the account subscription) and the two updates
 // (which hold the module-wide `lock` while the worker serves their calls)
 // fail at once with a std::runtime_error when called on the worker thread,
-// which could never deliver their answer. The bar cache, the balance, the
-// positions and the account id are guarded by locks of their own, taken only
-// around plain memory work; readers get copies.
+// which could never deliver their answer. The other requests that call the
+// client through the environment's proxy (the unsubscriptions, the lookups by
+// symbol or account id) fail there at once too, before anything is sent, as
+// the client serves its proxy only to other threads; handlers never call
+// them. The bar cache, the balance, the positions and the account id are
+// guarded by locks of their own, taken only around plain memory work;
+// readers get copies.
 //
 // Lifetimes: VexGate keeps what Init gives it as holds that can be checked.
 // Once the environment has been shut down or destroyed, every request fails
@@ -27,7 +31,12 @@
 // destroyed (or retired), requests fail and handlers skip their event with a
 // traced error, and none touches the gateway. A null object handed over by
 // the client is traced as an error and its event skipped; a fill is handed on
-// whenever its event carries one, whatever else in the event is wrong.
+// whenever its event carries one, whatever else in the event is wrong. A
+// request whose own call of the client returns no object where one is due
+// fails with the traced std::runtime_error "<call> returned no object"
+// ("CQGCEL.Accounts returned no object") instead of reaching through nothing;
+// unsubscribe_bar and update_account_balance report it like their other
+// errors.
 //
 // Orders: placements are one at a time. The identity the client guarantees
 // for an order is the GUID it reports once the order has been placed (the
@@ -135,14 +144,16 @@ class VexGate : public CELSinkBase {
   // Timed bars: one series per security. `freq` is one of FREQ_ALLOWED; the
   // bar length is recorded when the subscription is made, whether or not its
   // resolution comes in time, and a subscription of the other length for the
-  // same security is refused (a ValueError) until unsubscribe_bar. The cache
-  // of a security is filled only by the series of its latest request; events
-  // of any other series are ignored.
+  // same security is refused (a ValueError) until unsubscribe_bar. The
+  // subscription keeps the series its request returned; a re-subscription
+  // first removes that series at the client, then requests the new one. The
+  // cache of a security is filled only by the series of its latest request;
+  // events of any other series are ignored.
   void subscribe_bar(const std::string& cqg_symbol, long lookback_period,
                      const std::string& freq = "1Min");
-  // Removes the series of the security's subscription (found by its symbol
-  // when the security has none) and its cache. Errors are reported by
-  // framework::safe_call, not raised.
+  // Removes the series the security's subscription requested, resolved or
+  // not (the one found by its symbol when the subscription kept none), and
+  // its cache. Errors are reported by framework::safe_call, not raised.
   void unsubscribe_bar(const std::string& cqg_symbol);
   // The cached bars of the security after repair of invalid values (the
   // repair stays in the cache), oldest first; null when there are none. A
@@ -157,9 +168,11 @@ class VexGate : public CELSinkBase {
   std::string place_order(const framework::Order& order);
   void cancel_order(const std::string& orderid);
 
-  // Account, balance and positions. The subscription switches account data
-  // off, which makes the client reload its accounts, and waits for the
-  // reload (eventAccountIsReady is cleared while it runs).
+  // Account, balance and positions. The subscription clears
+  // eventAccountIsReady, switches account data off and on again, which makes
+  // the client reload its accounts, and waits for the reload. Only a reload
+  // reported while account data is on sets the event: a client may report
+  // one for the switch-off too.
   void subscribe_account_and_positions(long GWAccountID);
   // The account is looked up before account data is switched off (the client
   // drops its accounts then); a missing one is the ValueError, raised after
@@ -221,11 +234,14 @@ class VexGate : public CELSinkBase {
  private:
   using GatewayGuard = framework::GatewayHold<framework::BaseGateway>::Guard;
 
-  // One bar subscription: its length, the series of its latest request (null
-  // while that request is on its way and no series has resolved for it), and
-  // the cached bars.
+  // One bar subscription: its length, the series its latest request returned
+  // (null until the request has returned it), that series' id (claimed by
+  // the first series that resolves for the security while the request is on
+  // its way), and the cached bars. Ids tell series apart: the worker's
+  // object of a series is not the proxy the request returned.
   struct BarSubscription {
     std::string freq;
+    std::shared_ptr<cel::TimedBars> timedbars;
     std::optional<std::string> series;
     std::vector<core::Bar> bars;
   };
@@ -238,6 +254,9 @@ class VexGate : public CELSinkBase {
 
   // Fails at once when called on the worker thread.
   void refuse_on_worker(std::string_view request) const;
+  // The same for a request that does not wait but calls the client through
+  // the proxy, which the client serves only to other threads.
+  void refuse_proxy_on_worker(std::string_view request) const;
   // The client; a std::runtime_error when there is none or the environment
   // has been shut down. The pointer keeps the proxy for the length of a call.
   std::shared_ptr<cel::CQGCEL> client() const;
@@ -266,8 +285,8 @@ class VexGate : public CELSinkBase {
   void reconcile_order(framework::BaseGateway& target, cel::Order& order,
                        framework::DateTime arrival);
   // The bar subscription an event of `cqgTimedBars` feeds, claimed for it
-  // when its request is still on its way; null when it feeds none. Under
-  // bars_mutex_.
+  // when its request is still on its way (never for a retired series); null
+  // when it feeds none. Under bars_mutex_.
   BarSubscription* subscription_fed_by(const core::Security& security, const std::string& series);
   // The selected account id, or the std::runtime_error of having none.
   long selected_account_id() const;
@@ -286,6 +305,10 @@ class VexGate : public CELSinkBase {
 
   mutable std::mutex bars_mutex_;
   std::unordered_map<core::Security, BarSubscription> subscribe_bars_data_;
+  // The ids of the series subscriptions have let go (removed, or replaced by
+  // a new request): an event of one may still be on its way, and must not be
+  // taken for the resolution of a request in flight.
+  std::unordered_set<std::string> retired_series_;
 
   mutable std::mutex records_mutex_;
   framework::AccountBalance account_balance_;

@@ -7,6 +7,8 @@
 // filled.
 #include <cstdlib>
 #include <exception>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -18,12 +20,29 @@
 
 namespace zantrix::gateways::cqg {
 
+namespace {
+
+// The client's account data level, read through the worker's own object: a
+// handler runs on the worker thread, which the proxy does not serve.
+cel::eAccountSubscriptionLevel account_data_level(const std::shared_ptr<ClientHold>& hold) {
+  const auto worker = hold ? hold->worker_client() : nullptr;
+  if (!worker) {
+    throw std::runtime_error(
+        "VexGate can not read the account data level: its client environment is not running");
+  }
+  return worker->AccountSubscriptionLevel();
+}
+
+}  // namespace
+
 void VexGate::subscribe_account_and_positions(long GWAccountID) {
   refuse_on_worker("subscribe_account_and_positions");
-  client()->put_AccountSubscriptionLevel(cel::aslNone);
   // The client drops its accounts now and reloads them once account data is
   // on again: the accounts are ready only when that reload is reported.
+  // Cleared first, so that no report of an earlier reload can be taken for
+  // it, however soon it arrives.
   eventAccountIsReady.clear();
+  client()->put_AccountSubscriptionLevel(cel::aslNone);
   std::this_thread::sleep_for(account_reload_pause);
   client()->put_AccountSubscriptionLevel(cel::aslAccountUpdatesAndOrders);
   Trace("Waiting for accounts coming...");
@@ -47,6 +66,7 @@ void VexGate::subscribe_account_and_positions(long GWAccountID) {
 }
 
 void VexGate::unsubscribe_account_and_positions(long GWAccountID) {
+  refuse_proxy_on_worker("unsubscribe_account_and_positions");
   // Looked up while the client still lists its accounts.
   const auto account = get_account_from_gwaccountid(GWAccountID);
   client()->put_AccountSubscriptionLevel(cel::aslNone);
@@ -70,7 +90,7 @@ void VexGate::update_account_balance() {
     const long id = selected_account_id();
     selected = true;
     const auto account = require_account(id);
-    const auto summary = detail::require(account->Summary(), "account summary");
+    const auto summary = detail::returned(account->Summary(), "Account.Summary");
     const double cash = summary->Balance(0);
     const double collaterals = summary->Collaterals(1);
     const double available_cash = cash - collaterals;
@@ -101,8 +121,8 @@ void VexGate::update_positions() {
   std::vector<framework::PositionData> made;
   try {
     const auto account = require_account(selected_account_id());
-    const auto open_positions = account->Positions();
-    const long num_pos = detail::require(open_positions, "position collection")->Count();
+    const auto open_positions = detail::returned(account->Positions(), "Account.Positions");
+    const long num_pos = open_positions->Count();
     for (long index = 0; index < num_pos; ++index) {
       const auto position = open_positions->ItemByIndex(index);
       if (!position) continue;
@@ -168,6 +188,9 @@ void VexGate::OnAccountChanged(cel::eAccountChangeType change,
           " OTE: " + framework::format_number(position->OTE()) +
           " PL: " + framework::format_number(position->ProfitLoss()));
   } else if (change == cel::actAccountsReloaded) {
+    // A client may report a reload when account data is switched off; the
+    // accounts the subscription waits for come only with data on.
+    if (account_data_level(client_hold_.load()) == cel::aslNone) return;
     Trace("OnAccountChanged - Accounts are ready!");
     eventAccountIsReady.set();
   }

@@ -43,17 +43,35 @@ void VexGate::subscribe_bar(const std::string& cqg_symbol, long lookback_period,
                                 std::string(FREQ_ALLOWED[1]) + "') are allowed.");
   }
   const auto security = security_of(cqg_symbol);
+  std::shared_ptr<cel::TimedBars> previous;
   if (security) {
     const std::lock_guard guard(bars_mutex_);
     const auto subscribed = subscribe_bars_data_.find(*security);
-    if (subscribed != subscribe_bars_data_.end() && subscribed->second.freq != freq) {
-      throw framework::ValueError("Parameter freq=" + freq + " does not match the " +
-                                  subscribed->second.freq + " bars subscribed for " + cqg_symbol +
-                                  "; unsubscribe_bar first.");
+    if (subscribed != subscribe_bars_data_.end()) {
+      if (subscribed->second.freq != freq) {
+        throw framework::ValueError("Parameter freq=" + freq + " does not match the " +
+                                    subscribed->second.freq + " bars subscribed for " + cqg_symbol +
+                                    "; unsubscribe_bar first.");
+      }
+      previous = subscribed->second.timedbars;
     }
   }
+  // One series per security: the previous one goes before the new one is
+  // asked for. Should its removal fail, the subscription stands as it was.
+  if (previous) client()->RemoveTimedBars(previous);
+  if (security) {
+    // Recorded before the request, so that its resolution finds the
+    // subscription even when it comes during the call; a list already cached
+    // stays until the new series replaces it.
+    const std::lock_guard guard(bars_mutex_);
+    auto& subscription = subscribe_bars_data_[*security];
+    subscription.freq = freq;
+    subscription.timedbars.reset();
+    if (subscription.series) retired_series_.insert(*std::exchange(subscription.series, {}));
+  }
   Trace("Create " + freq + " timed bars request for " + cqg_symbol);
-  const auto request = client()->CreateTimedBarsRequest();
+  const auto request =
+      detail::returned(client()->CreateTimedBarsRequest(), "CQGCEL.CreateTimedBarsRequest");
   request->put_Symbol(cqg_symbol);
   request->put_RangeStart(0);
   request->put_RangeEnd(-lookback_period - 1);
@@ -67,26 +85,21 @@ void VexGate::subscribe_bar(const std::string& cqg_symbol, long lookback_period,
   request->put_IncludeOutput(cel::tbrContractVolume, true);
   request->put_IncludeOutput(cel::tbrCommodityVolume, true);
   request->put_SessionsFilter("all");
-  if (security) {
-    // Recorded before the request, so that its resolution finds the
-    // subscription even when it comes during the call; a list already cached
-    // stays until the new series replaces it.
-    const std::lock_guard guard(bars_mutex_);
-    auto& subscription = subscribe_bars_data_[*security];
-    subscription.freq = freq;
-    subscription.series.reset();
-  }
   eventBarDone.clear();
-  const auto series = client()->RequestTimedBars(request);
-  if (security && series) {
+  auto series = detail::returned(client()->RequestTimedBars(request), "CQGCEL.RequestTimedBars");
+  if (security) {
     const std::string id = series->Id();
     const std::lock_guard guard(bars_mutex_);
     const auto subscribed = subscribe_bars_data_.find(*security);
-    if (subscribed != subscribe_bars_data_.end() && subscribed->second.series != id) {
-      // Whatever resolved while the request was on its way came from
-      // another series.
-      if (subscribed->second.series) subscribed->second.bars.clear();
-      subscribed->second.series = id;
+    if (subscribed != subscribe_bars_data_.end()) {
+      auto& subscription = subscribed->second;
+      if (subscription.series != id) {
+        // Whatever resolved while the request was on its way came from
+        // another series.
+        if (subscription.series) subscription.bars.clear();
+        subscription.series = id;
+      }
+      subscription.timedbars = std::move(series);
     }
   }
   Trace("Waiting for eventBarDone in subscribe_bar(" + cqg_symbol + ")...");
@@ -100,42 +113,42 @@ void VexGate::unsubscribe_bar(const std::string& cqg_symbol) {
       cqg_symbol);
 }
 
+// The series the subscription kept is removed whether or not it has
+// resolved: a series asked for and never removed would go on growing at the
+// client.
 void VexGate::remove_bar_subscription(const std::string& cqg_symbol) {
+  refuse_proxy_on_worker("unsubscribe_bar");
   const auto security = security_of(cqg_symbol);
-  std::optional<std::string> series;
+  std::shared_ptr<cel::TimedBars> timedbars;
   if (security) {
     const std::lock_guard guard(bars_mutex_);
     const auto subscribed = subscribe_bars_data_.find(*security);
-    if (subscribed != subscribe_bars_data_.end()) series = subscribed->second.series;
+    if (subscribed != subscribe_bars_data_.end()) timedbars = subscribed->second.timedbars;
   }
-  std::shared_ptr<cel::TimedBars> timedbars;
-  if (series) {
-    const auto all = client()->AllTimedBars();
-    const long count = all->Count();
-    for (long i = 0; i < count && !timedbars; ++i) {
-      auto item = all->ItemByIndex(i);
-      if (item && item->Id() == *series) timedbars = std::move(item);
-    }
-  } else {
-    timedbars = get_timedbars_from_cqg_symbol(cqg_symbol);
-  }
+  if (!timedbars) timedbars = get_timedbars_from_cqg_symbol(cqg_symbol);
   if (timedbars) client()->RemoveTimedBars(timedbars);
   eventBarDone.clear();
   bool removed = false;
   if (security) {
     const std::lock_guard guard(bars_mutex_);
-    removed = subscribe_bars_data_.erase(*security) > 0;
+    const auto subscribed = subscribe_bars_data_.find(*security);
+    if (subscribed != subscribe_bars_data_.end()) {
+      if (subscribed->second.series) retired_series_.insert(*subscribed->second.series);
+      subscribe_bars_data_.erase(subscribed);
+      removed = true;
+    }
   }
   if (timedbars || removed) Trace("Successfully unsubscribe timedbar for " + cqg_symbol);
 }
 
 std::shared_ptr<cel::TimedBars> VexGate::get_timedbars_from_cqg_symbol(
     const std::string& cqg_symbol) {
-  const auto all = client()->AllTimedBars();
+  refuse_proxy_on_worker("get_timedbars_from_cqg_symbol");
+  const auto all = detail::returned(client()->AllTimedBars(), "CQGCEL.AllTimedBars");
   return detail::find_by_symbol(
       all->Count(), cqg_symbol, [&](long i) { return all->ItemByIndex(i); },
       [](cel::TimedBars& bars) {
-        return detail::require(bars.Request(), "bar request")->Symbol();
+        return detail::returned(bars.Request(), "TimedBars.Request")->Symbol();
       });
 }
 
@@ -156,7 +169,7 @@ VexGate::BarSubscription* VexGate::subscription_fed_by(const core::Security& sec
   const auto subscribed = subscribe_bars_data_.find(security);
   if (subscribed == subscribe_bars_data_.end()) return nullptr;
   auto& subscription = subscribed->second;
-  if (!subscription.series) subscription.series = series;
+  if (!subscription.series && !retired_series_.contains(series)) subscription.series = series;
   return subscription.series == series ? &subscription : nullptr;
 }
 

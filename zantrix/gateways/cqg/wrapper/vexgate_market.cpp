@@ -101,6 +101,7 @@ void VexGate::subscribe_quote(const std::string& cqg_symbol) {
 }
 
 void VexGate::unsubscribe_quote(const std::string& cqg_symbol) {
+  refuse_proxy_on_worker("unsubscribe_quote");
   const auto instrument = get_instrument_from_cqg_symbol(cqg_symbol);
   if (!instrument) return;
   client()->RemoveInstrument(instrument);
@@ -110,7 +111,8 @@ void VexGate::unsubscribe_quote(const std::string& cqg_symbol) {
 
 void VexGate::subscribe_orderbook(const std::string& cqg_symbol) {
   refuse_on_worker("subscribe_orderbook");
-  const auto request = client()->CreateTicksRequest();
+  const auto request =
+      detail::returned(client()->CreateTicksRequest(), "CQGCEL.CreateTicksRequest");
   request->put_Symbol(cqg_symbol);
   request->put_Type(cel::trtCurrentNotify);
   request->put_TickFilter(cel::tfAll);
@@ -125,6 +127,7 @@ void VexGate::subscribe_orderbook(const std::string& cqg_symbol) {
 }
 
 void VexGate::unsubscribe_orderbook(const std::string& cqg_symbol) {
+  refuse_proxy_on_worker("unsubscribe_orderbook");
   const auto ticks = get_ticks_from_cqg_symbol(cqg_symbol);
   if (!ticks) return;
   client()->RemoveTicks(ticks);
@@ -134,17 +137,21 @@ void VexGate::unsubscribe_orderbook(const std::string& cqg_symbol) {
 
 std::shared_ptr<cel::Instrument> VexGate::get_instrument_from_cqg_symbol(
     const std::string& cqg_symbol) {
-  const auto instruments = client()->Instruments();
+  refuse_proxy_on_worker("get_instrument_from_cqg_symbol");
+  const auto instruments = detail::returned(client()->Instruments(), "CQGCEL.Instruments");
   return detail::find_by_symbol(
       instruments->Count(), cqg_symbol, [&](long i) { return instruments->ItemByIndex(i); },
       [](cel::Instrument& instrument) { return instrument.FullName(); });
 }
 
 std::shared_ptr<cel::Ticks> VexGate::get_ticks_from_cqg_symbol(const std::string& cqg_symbol) {
-  const auto all = client()->AllTicks();
+  refuse_proxy_on_worker("get_ticks_from_cqg_symbol");
+  const auto all = detail::returned(client()->AllTicks(), "CQGCEL.AllTicks");
   return detail::find_by_symbol(
       all->Count(), cqg_symbol, [&](long i) { return all->ItemByIndex(i); },
-      [](cel::Ticks& ticks) { return ticks.Request()->Symbol(); });
+      [](cel::Ticks& ticks) {
+        return detail::returned(ticks.Request(), "Ticks.Request")->Symbol();
+      });
 }
 
 void VexGate::OnInstrumentResolved(const std::string& /*symbol*/,
