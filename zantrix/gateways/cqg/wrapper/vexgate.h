@@ -38,15 +38,35 @@
 // unsubscribe_bar and update_account_balance report it like their other
 // errors.
 //
-// Orders: placements are one at a time. The identity the client guarantees
-// for an order is the GUID it reports once the order has been placed (the
-// order's GUID read after Place returns, the opGUID of its events, the key of
-// Orders); the GUID read before Place may differ. So place_order learns the
-// GUID after Place and takes the arrival (ctAdded) of that GUID as its own,
-// whether the arrival came during Place, before the GUID was learnt, or
-// after. Any other arrival is "not placed by algo". A placement that timed
-// out stays known: its late arrival is handed on as an update of that order,
-// with its fill, like any other event of it.
+// Orders: placements are one at a time. The client keeps the GUID an order is
+// created with (its events, its fills and Orders know it by that GUID), and
+// the gateway relies on it: place_order reads the GUID before Place and
+// returns as soon as that order's arrival (ctAdded, or any later event of it
+// should the arrival be lost) is seen, asking the client nothing after Place,
+// so as not to queue behind the order's own events. Updates of the order may
+// therefore reach the gateway object before place_order returns (see
+// base_gateway.h). Another order arriving while ours is pending is traced as
+// an error and taken as the placed order. A placement that times out, or whose
+// Place fails, raises framework::OrderPlacingError carrying the GUID (in its
+// text, the order's text form with that order_id, and as order_id()); the
+// order stays the gateway's own: its late arrival is traced and handed on
+// with all its later events. Any other arrival is "not placed by algo"; its
+// later events are handed on too. The quantity must be a whole positive
+// number, a LIMIT order's price and a STOP order's stop price positive finite
+// numbers (a ValueError naming the field, nothing sent). cancel_order refuses
+// on the worker thread like the other proxy calls.
+//
+// Fills: each normal fill is handed on once: the gateway remembers the fills
+// it handed on (the most recent OrderLedger::DEFAULT_CAPACITY of them) and
+// skips one reported again, with a traced line, while still handing on the
+// order's update. An update survives an empty property: an empty status is
+// the last one handed on for the order (UNKNOWN before any), an empty average
+// price the last one, an empty filled quantity the larger of the last one and
+// the quantity of the fills handed on, an empty time the time the event
+// arrived; each is traced once per order. When the gateway connection comes
+// up (at log-on and after an outage) the gateway reads the client's orders and
+// hands on, for each of its own orders, the update it has not seen and the
+// fills it has not handed on.
 //
 // Lines on standard output: Trace lines, and the plain lines
 // "DataConnectionStatus=<n>", "[2] OnTimedBarsAdded: <bar>",

@@ -245,6 +245,7 @@ std::string VexGate::place_order(const framework::Order& order) {
 }
 
 void VexGate::cancel_order(const std::string& orderid) {
+  refuse_proxy_on_worker("cancel_order");
   const auto order =
       detail::returned(client()->Orders(), "CQGCEL.Orders")->ItemByGuid(orderid);
   if (!order) throw framework::ValueError("Order " + orderid + " can not be found!");
