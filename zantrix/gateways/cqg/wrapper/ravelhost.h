@@ -24,9 +24,10 @@
 // An environment destroyed from one of its own handlers (on the worker thread)
 // cannot wait for the worker: it closes its ClientHold at once and lets the
 // handler return; the worker then leaves its pump, shuts the client down
-// through its own object, uninitialises COM and ends on its own. Everything the
-// worker uses is shared between the environment and the worker, so none of it
-// dies with the environment.
+// through its own object, uninitialises COM and ends on its own. What the
+// worker uses is shared between the environment and the worker, not owned by
+// the environment, so the worker never reaches a destroyed environment; the
+// application's sink is released when the worker ends.
 //
 // Lines on standard output come only from Trace: "<thread id>: <message>".
 #pragma once
@@ -304,7 +305,7 @@ class Ravelhost {
   bool onWorkerThread() const;
 
   std::jthread thread;
-  // The caller's thread only.
+  // Written on the caller's thread only.
   bool initCalled = false;
   bool shutDown = false;
 };
