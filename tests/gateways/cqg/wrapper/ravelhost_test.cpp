@@ -1,7 +1,8 @@
 // The CQG client environment against the simulated client library: the order
 // and the threads of its start-up and shutdown lines, where calls and
-// handlers run, the configuration, data errors, the internal sink, Start, and
-// every way the worker can fail without leaving the caller waiting.
+// handlers run, the configuration, data errors, the internal sink, Start, an
+// environment destroyed from its own handler, and every way the worker can
+// fail without leaving the caller waiting.
 #include "zantrix/gateways/cqg/wrapper/ravelhost.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -348,6 +352,110 @@ TEST_F(RavelhostRunTest, DestroyingAStartedEnvironmentShutsItDown) {
   EXPECT_TRUE(Contains(lines, "COM framework is uninitialized!"));
   EXPECT_EQ(lines.back().text, "CQGCEL is shut down.");
 }
+
+// Runs `onIdle` when the client is idle; `ended` is set when the sink is
+// destroyed, which the environment's worker does last, when it lets go of what
+// it shared with its environment.
+class IdleActionSink : public CELSinkBase {
+ public:
+  ~IdleActionSink() override {
+    if (ended) ended->set();
+  }
+  void OnIdle() override { onIdle(); }
+
+  std::function<void()> onIdle;
+  std::shared_ptr<framework::Event> ended;
+};
+
+struct DestroyedOnWorkerCase {
+  const char* name;
+  // What the handler does before it drops the environment.
+  std::function<void(Ravelhost&)> first;
+  // The worker's last lines.
+  std::vector<std::string> last;
+
+  friend void PrintTo(const DestroyedOnWorkerCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class RavelhostDestroyedOnWorkerTest
+    : public RavelhostTest,
+      public ::testing::WithParamInterface<DestroyedOnWorkerCase> {};
+
+// An engine may drop its last reference to the environment inside a handler.
+// The process goes on: the hold is closed at once, a data error already queued
+// still reaches the internal sink, and the worker shuts its own client down,
+// uninitialises COM and ends by itself.
+TEST_P(RavelhostDestroyedOnWorkerTest, TheWorkerShutsTheClientDownAndEndsOnItsOwn) {
+  auto host = std::make_unique<Ravelhost>();
+  auto sink = host->Init<IdleActionSink>();
+  const auto hold = host->clientHold();
+  const auto ended = std::make_shared<framework::Event>();
+  bool closedAtOnce = false;
+  sink->ended = ended;
+  sink->onIdle = [&] {
+    GetParam().first(*host);
+    simulator->RaiseEvent(cqgsim::DataError(cqgsim::MakeError(9, "late"), "late"));
+    host.reset();
+    closedAtOnce = hold->closed() && !hold->client() && !hold->worker_client();
+  };
+  sink.reset();
+  simulator->RaiseEvent(Idle());
+  ended->wait();
+
+  EXPECT_EQ(host, nullptr);
+  EXPECT_TRUE(closedAtOnce);
+  EXPECT_TRUE(hold->closed());
+  EXPECT_EQ(hold->worker_client(), nullptr);
+  const auto lines = Output();
+  const long worker = ThreadOf(lines, "COM framework is initializing...");
+  const auto texts = TextsOf(lines, worker);
+  const auto& last = GetParam().last;
+  ASSERT_GE(texts.size(), last.size());
+  EXPECT_EQ(std::vector<std::string>(texts.end() - static_cast<std::ptrdiff_t>(last.size()),
+                                     texts.end()),
+            last);
+  EXPECT_EQ(lines.back().thread, worker);
+  const auto calls = simulator->Calls();
+  EXPECT_EQ(calls.back().member, "CQGCEL.Shutdown");
+  EXPECT_EQ(calls.back().thread, static_cast<com::DWORD>(worker));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Handlers, RavelhostDestroyedOnWorkerTest,
+    ::testing::Values(
+        DestroyedOnWorkerCase{
+            "BeforeAnyShutdown",
+            [](Ravelhost&) {},
+            {"SinkInternal: OnDataError: Code: 9 Description: late",
+             "CQGCEL is being shut down..", "COM framework is uninitializing...",
+             "COM framework is uninitialized!", "CQGCEL is shut down."}},
+        DestroyedOnWorkerCase{
+            "AfterARefusedShutdown",
+            [](Ravelhost& host) {
+              try {
+                host.Shutdown();
+                ADD_FAILURE() << "Shutdown ran on the worker thread";
+              } catch (const std::runtime_error& error) {
+                EXPECT_STREQ(error.what(),
+                             "Shutdown can not run on the CQG worker thread: it would wait for "
+                             "its own end");
+              }
+            },
+            {"SinkInternal: OnDataError: Code: 9 Description: late",
+             "CQGCEL is being shut down..", "COM framework is uninitializing...",
+             "COM framework is uninitialized!", "CQGCEL is shut down."}},
+        // The client raises nothing once shut down, and refuses a second
+        // Shutdown: the worker still ends.
+        DestroyedOnWorkerCase{
+            "AfterTheClientWasShutDown",
+            [](Ravelhost& host) { host.clientHold()->worker_client()->Shutdown(); },
+            {"Starting message pumping..", "SinkInternal: CELStarted!",
+             "CQGCEL is being shut down..",
+             "Exception in Shutdown: CQGCEL.Shutdown cannot be served: CQGCEL has been shut "
+             "down.",
+             "COM framework is uninitializing...", "COM framework is uninitialized!",
+             "CQGCEL is shut down."}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // COM's rules hold for the client: only a thread that took its proxy may
 // call it, and the caller's thread must have initialised COM to take it.

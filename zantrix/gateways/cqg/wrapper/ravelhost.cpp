@@ -13,6 +13,7 @@
 #include "platform/com/error.h"
 #include "platform/com/message_queue.h"
 #include "platform/com/registry.h"
+#include "platform/com/stream.h"
 #include "zantrix/framework/cqg/type_library.h"
 
 namespace zantrix::gateways::cqg {
@@ -30,6 +31,7 @@ using platform::com::FALSE;
 using platform::com::HANDLE;
 using platform::com::IID_IDispatch;
 using platform::com::INFINITE;
+using platform::com::IStream;
 using platform::com::LoadRegTypeLib;
 using platform::com::MsgWaitForMultipleObjects;
 using platform::com::PumpWaitingMessages;
@@ -59,7 +61,38 @@ void subscribe(cel::CQGCEL& client, std::shared_ptr<CELSinkBase> sink) {
       });
 }
 
+// Asks the client to shut down. A client that can no longer be called (its
+// worker gone, or already shut down) is traced rather than raised, so that the
+// environment still ends.
+void shutdownClient(cel::CQGCEL& client) {
+  try {
+    client.Shutdown();
+  } catch (const std::exception& error) {
+    Trace(std::string("Exception in Shutdown: ") + error.what());
+  }
+}
+
 }  // namespace
+
+// The worker keeps its own reference for its whole life, so an environment
+// destroyed from a handler takes none of this with it.
+struct Ravelhost::Shared {
+  framework::Event eventCELStarted;
+  framework::Event eventAllPrepared;
+  HANDLE shutdownEvent = CreateEvent(nullptr, FALSE, FALSE, nullptr);
+  std::atomic<bool> errorHappened{false};
+  const std::shared_ptr<ClientHold> clientHold = std::make_shared<ClientHold>();
+  // Written by the worker before eventAllPrepared; read by the caller after it.
+  std::shared_ptr<CELSinkBase> sink;
+  std::shared_ptr<IStream> cqgCELStream;
+  // Written once by the worker before workerHasFailed is raised.
+  std::exception_ptr workerError;
+  std::atomic<bool> workerHasFailed{false};
+  // Raised by an environment destroyed on the worker thread: nobody else is
+  // left to shut the client down, so the worker does it once its pump ends.
+  // The worker thread only.
+  bool abandoned = false;
+};
 
 void Trace(std::string_view message) {
   thread_local const std::string self = std::to_string(::gettid());
@@ -80,8 +113,12 @@ SinkInternal::SinkInternal() {
 }
 
 void SinkInternal::Init(framework::Event& eventCELStarted, Ravelhost& ravelhost) {
+  Init(eventCELStarted, ravelhost.errorHappened);
+}
+
+void SinkInternal::Init(framework::Event& eventCELStarted, std::atomic<bool>& errorHappened) {
   this->eventCELStarted = &eventCELStarted;
-  this->ravelhost = &ravelhost;
+  this->errorHappened = &errorHappened;
 }
 
 void SinkInternal::OnCELStarted() {
@@ -96,10 +133,10 @@ void SinkInternal::OnDataError(std::shared_ptr<cel::Error> cqgError,
     Trace("SinkInternal: OnDataError: Code: " + std::to_string(cqgError->Code()) +
           " Description: " + cqgError->Description());
   }
-  AssertMessage(ravelhost != nullptr && eventCELStarted != nullptr,
+  AssertMessage(errorHappened != nullptr && eventCELStarted != nullptr,
                 "SinkInternal is not initialized");
   // The flag first: the start-up wait reads it once the event is set.
-  ravelhost->SetError();
+  *errorHappened = true;
   eventCELStarted->set();
 }
 
@@ -135,7 +172,13 @@ void ClientHold::close() {
   worker_client_.reset();
 }
 
-Ravelhost::Ravelhost() : shutdownEvent(CreateEvent(nullptr, FALSE, FALSE, nullptr)) {
+Ravelhost::Ravelhost()
+    : shared_(std::make_shared<Shared>()),
+      eventCELStarted(shared_->eventCELStarted),
+      eventAllPrepared(shared_->eventAllPrepared),
+      shutdownEvent(shared_->shutdownEvent),
+      errorHappened(shared_->errorHappened),
+      sink(shared_->sink) {
   // The early-bound description of the client library: its enumeration
   // members by name and its event interface. Checked on every construction
   // rather than once, so that a library registered or removed later is seen.
@@ -143,8 +186,17 @@ Ravelhost::Ravelhost() : shutdownEvent(CreateEvent(nullptr, FALSE, FALSE, nullpt
 }
 
 Ravelhost::~Ravelhost() {
-  clientHold_->close();
+  shared_->clientHold->close();
   if (!initCalled || shutDown) return;
+  if (onWorkerThread()) {
+    // Destroyed from a handler: the worker cannot wait for its own end, and
+    // the proxy serves only the caller's thread. The worker shuts the client
+    // down itself once this handler has returned and its pump has ended.
+    shared_->abandoned = true;
+    SetEvent(shared_->shutdownEvent);
+    thread.detach();
+    return;
+  }
   try {
     Shutdown();
   } catch (...) {
@@ -156,15 +208,18 @@ std::shared_ptr<CELSinkBase> Ravelhost::initWithSinkType(
     SinkType sinkType, const CustomAPIConfiguration& customAPIConfiguration) {
   AssertMessage(!initCalled && !shutDown, "A Ravelhost is initialized once, before Shutdown");
   initCalled = true;
-  thread = std::jthread([this, sinkType = std::move(sinkType)] { threadedFunction(sinkType); });
+  thread = std::jthread([shared = shared_, sinkType = std::move(sinkType)] {
+    threadedFunction(*shared, sinkType);
+  });
   Trace("Waiting for CQGCEL creation..");
   eventAllPrepared.wait();
   rethrowWorkerFailure();
   try {
     Trace("CQGCEL is created!");
     Trace("Marshaled CQGCEL from stream");
-    cqgCEL = Dispatch<cel::CQGCEL>(CoGetInterfaceAndReleaseStream(cqgCELStream, IID_IDispatch));
-    clientHold_->open(cqgCEL);
+    cqgCEL = Dispatch<cel::CQGCEL>(
+        CoGetInterfaceAndReleaseStream(shared_->cqgCELStream, IID_IDispatch));
+    shared_->clientHold->open(cqgCEL);
     Trace("CQGCEL is marshaled from stream!");
     apiConfigurationSet(customAPIConfiguration);
     startupCel();
@@ -177,7 +232,7 @@ std::shared_ptr<CELSinkBase> Ravelhost::initWithSinkType(
   return sink;
 }
 
-void Ravelhost::threadedFunction(const SinkType& sinkType) {
+void Ravelhost::threadedFunction(Shared& shared, const SinkType& sinkType) {
   pthread_setname_np(pthread_self(), "cel_threadfunc");
   // Nothing may escape a thread's body: the error goes to the waiting caller.
   std::exception_ptr failure;
@@ -189,11 +244,11 @@ void Ravelhost::threadedFunction(const SinkType& sinkType) {
 
     Trace("CQG.CQGCEL.4 creation...");
     const auto client = Dispatch<cel::CQGCEL>(CreateObject(cel::CQGCEL_PROGID));
-    clientHold_->open_worker(client);
+    shared.clientHold->open_worker(client);
     Trace("CQG.CQGCEL.4 created!");
 
     Trace("Marshal CQGCEL in stream");
-    cqgCELStream = CoMarshalInterThreadInterfaceInStream(IID_IDispatch, client);
+    shared.cqgCELStream = CoMarshalInterThreadInterfaceInStream(IID_IDispatch, client);
     Trace("CQGCEL is marshaled in stream");
 
     Trace("Internal sink subscription to events");
@@ -204,30 +259,35 @@ void Ravelhost::threadedFunction(const SinkType& sinkType) {
     Trace("Sink subscription to events");
     auto applicationSink = sinkType();
     subscribe(*client, applicationSink);
-    sink = std::move(applicationSink);
+    shared.sink = std::move(applicationSink);
     Trace("Sink subscribed");
 
-    sinkInternal->Init(eventCELStarted, *this);
+    sinkInternal->Init(shared.eventCELStarted, shared.errorHappened);
     Trace("Internal sink is initialized");
 
     // The stream and both sinks are in place before this, so the caller can
     // miss no event of the client it is about to start.
-    eventAllPrepared.set();
+    shared.eventAllPrepared.set();
 
     Trace("Starting message pumping..");
-    pumpMessages();
+    pumpMessages(shared.shutdownEvent);
 
+    if (shared.abandoned) {
+      Trace("CQGCEL is being shut down..");
+      shutdownClient(*client);
+    }
     Trace("COM framework is uninitializing...");
     CoUninitialize();
     Trace("COM framework is uninitialized!");
+    if (shared.abandoned) Trace("CQGCEL is shut down.");
   } catch (...) {
     failure = std::current_exception();
   }
   // Outside the handler, so that the caller owns the error once it is told.
-  if (failure) workerFailed(std::move(failure));
+  if (failure) workerFailed(shared, std::move(failure));
 }
 
-void Ravelhost::pumpMessages() {
+void Ravelhost::pumpMessages(const HANDLE& shutdownEvent) {
   const HANDLE handles[] = {shutdownEvent};
   for (;;) {
     const auto rc = MsgWaitForMultipleObjects(1, handles, FALSE, INFINITE, QS_ALLEVENTS);
@@ -265,44 +325,48 @@ void Ravelhost::startupCel() {
 }
 
 void Ravelhost::Shutdown() {
-  if (thread.joinable() && std::this_thread::get_id() == thread.get_id()) {
+  if (onWorkerThread()) {
     throw std::runtime_error(
         "Shutdown can not run on the CQG worker thread: it would wait for its own end");
   }
   if (shutDown) return;
   shutDown = true;
   // Sinks asked for a request from now on find the environment closed.
-  clientHold_->close();
+  shared_->clientHold->close();
   Trace("CQGCEL is being shut down..");
-  if (cqgCEL) {
-    // The client is shut down while the pump still runs, so the call can be
-    // served; when the worker is already gone the call fails and the worker
-    // is still joined below.
-    try {
-      cqgCEL->Shutdown();
-    } catch (const std::exception& error) {
-      Trace(std::string("Exception in Shutdown: ") + error.what());
-    }
-  }
+  // The client is shut down while the pump still runs, so the call can be
+  // served; when the worker is already gone the call fails and the worker is
+  // still joined below.
+  if (cqgCEL) shutdownClient(*cqgCEL);
   SetEvent(shutdownEvent);
   if (thread.joinable()) thread.join();
   Trace("CQGCEL is shut down.");
+}
+
+const std::shared_ptr<ClientHold>& Ravelhost::clientHold() const {
+  return shared_->clientHold;
 }
 
 void Ravelhost::SetError() {
   errorHappened = true;
 }
 
-void Ravelhost::workerFailed(std::exception_ptr error) {
+void Ravelhost::workerFailed(Shared& shared, std::exception_ptr error) {
   Trace("Exception in cel_threadfunc: " + describe(error));
-  workerError = std::move(error);
-  workerHasFailed.store(true, std::memory_order_release);
-  eventAllPrepared.set();
-  eventCELStarted.set();
+  shared.workerError = std::move(error);
+  shared.workerHasFailed.store(true, std::memory_order_release);
+  shared.eventAllPrepared.set();
+  shared.eventCELStarted.set();
 }
 
 void Ravelhost::rethrowWorkerFailure() const {
-  if (workerHasFailed.load(std::memory_order_acquire)) std::rethrow_exception(workerError);
+  if (shared_->workerHasFailed.load(std::memory_order_acquire)) {
+    std::rethrow_exception(shared_->workerError);
+  }
+}
+
+bool Ravelhost::onWorkerThread() const {
+  return thread.joinable() && std::this_thread::get_id() == thread.get_id();
 }
 
 }  // namespace zantrix::gateways::cqg

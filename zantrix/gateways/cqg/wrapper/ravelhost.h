@@ -21,6 +21,14 @@
 // then fail at once. An error that escapes a sink's handler is traced and the
 // next event is delivered as usual.
 //
+// An environment destroyed from one of its own handlers (on the worker thread)
+// cannot wait for the worker: it closes its ClientHold at once and lets the
+// handler return; the worker then leaves its pump, shuts the client down
+// through its own object, uninitialises COM and ends on its own. What the
+// worker uses is shared between the environment and the worker, not owned by
+// the environment, so the worker never reaches a destroyed environment; the
+// application's sink is released when the worker ends.
+//
 // Lines on standard output come only from Trace: "<thread id>: <message>".
 #pragma once
 
@@ -35,7 +43,6 @@
 #include <type_traits>
 #include <vector>
 
-#include "platform/com/stream.h"
 #include "platform/com/synch.h"
 #include "zantrix/framework/cqg/cel.h"
 #include "zantrix/framework/cqg/events.h"
@@ -178,16 +185,24 @@ class SinkInternal : public CELSinkBase {
   SinkInternal();
 
   // Called once by the worker thread, after both sinks are attached and
-  // before any event can be delivered.
+  // before any event can be delivered. Keeps the environment's start-up event
+  // and error flag rather than the environment: both belong to the state the
+  // environment shares with its worker, which lives for as long as the worker
+  // delivers events, also after the environment was destroyed from a handler.
   void Init(framework::Event& eventCELStarted, Ravelhost& ravelhost);
 
   void OnCELStarted() override;
   void OnDataError(std::shared_ptr<cel::Error> cqgError,
                    const std::string& errorDescription) override;
 
-  // Shared with the environment, not owned.
+  // Shared with the environment and its worker, not owned.
   framework::Event* eventCELStarted = nullptr;
-  Ravelhost* ravelhost = nullptr;
+  std::atomic<bool>* errorHappened = nullptr;
+
+ private:
+  friend class Ravelhost;
+  // The worker's Init: it holds the shared state, not the environment.
+  void Init(framework::Event& eventCELStarted, std::atomic<bool>& errorHappened);
 };
 
 // What a sink keeps of its environment: the client as the caller's thread
@@ -225,11 +240,19 @@ class ClientHold {
 using CustomAPIConfiguration = std::function<void(std::shared_ptr<cel::APIConfiguration>)>;
 
 class Ravelhost {
+  // Everything the worker thread uses, shared by the environment and the
+  // worker. Declared first: the public fields below refer into it.
+  struct Shared;
+  const std::shared_ptr<Shared> shared_;
+
  public:
   // Fails with a ComError (TYPE_E_LIBNOTREGISTERED) when the client library's
   // type library {51F35562-AEB4-4AB3-99E8-AC9666344B64} 4.0 is not registered.
   Ravelhost();
-  // Shuts down an environment that Init started and Shutdown did not end.
+  // Shuts down an environment that Init started and Shutdown did not end. On
+  // the worker thread (from a handler) it closes the hold, signals the
+  // worker's shutdown event and returns at once; the worker, detached, shuts
+  // the client down itself once the handler has returned, and ends.
   ~Ravelhost();
   Ravelhost(const Ravelhost&) = delete;
   Ravelhost& operator=(const Ravelhost&) = delete;
@@ -250,40 +273,39 @@ class Ravelhost {
   void Shutdown();
 
   // What sinks keep of this environment (ClientHold).
-  const std::shared_ptr<ClientHold>& clientHold() const { return clientHold_; }
+  const std::shared_ptr<ClientHold>& clientHold() const;
 
   // Marks that the client reported a data error; never undone.
   void SetError();
 
-  framework::Event eventCELStarted;
-  framework::Event eventAllPrepared;
-  platform::com::HANDLE shutdownEvent;
-  std::atomic<bool> errorHappened{false};
+  // These four and `sink` live in the state shared with the worker.
+  framework::Event& eventCELStarted;
+  framework::Event& eventAllPrepared;
+  platform::com::HANDLE& shutdownEvent;
+  std::atomic<bool>& errorHappened;
   // The client as seen from the caller's thread; set by Init and kept after
   // Shutdown, when calls through it fail with an error.
   std::shared_ptr<cel::CQGCEL> cqgCEL;
   // The application's sink; set by the worker before eventAllPrepared.
-  std::shared_ptr<CELSinkBase> sink;
+  std::shared_ptr<CELSinkBase>& sink;
 
  private:
   using SinkType = std::function<std::shared_ptr<CELSinkBase>()>;
 
   std::shared_ptr<CELSinkBase> initWithSinkType(
       SinkType sinkType, const CustomAPIConfiguration& customAPIConfiguration);
-  void threadedFunction(const SinkType& sinkType);
-  void pumpMessages();
+  // The worker's side reaches only the shared state, never the environment,
+  // which may be destroyed while the worker still runs.
+  static void threadedFunction(Shared& shared, const SinkType& sinkType);
+  static void pumpMessages(const platform::com::HANDLE& shutdownEvent);
+  static void workerFailed(Shared& shared, std::exception_ptr error);
   void apiConfigurationSet(const CustomAPIConfiguration& customAPIConfiguration);
   void startupCel();
-  void workerFailed(std::exception_ptr error);
   void rethrowWorkerFailure() const;
+  bool onWorkerThread() const;
 
   std::jthread thread;
-  const std::shared_ptr<ClientHold> clientHold_ = std::make_shared<ClientHold>();
-  std::shared_ptr<platform::com::IStream> cqgCELStream;
-  // Written once by the worker before workerHasFailed is raised.
-  std::exception_ptr workerError;
-  std::atomic<bool> workerHasFailed{false};
-  // The caller's thread only.
+  // Written on the caller's thread only.
   bool initCalled = false;
   bool shutDown = false;
 };
