@@ -192,7 +192,8 @@ void CQGCEL::Answer(std::string_view member, std::vector<Notification> usual) {
 
 void CQGCEL::Deliver(const Notification& notification) {
   if (servant_.state()->shutDown) return;
-  if (servant_.script()->Recording()) {
+  const bool reported = !notification.lost || !notification.lost();
+  if (reported && servant_.script()->Recording()) {
     servant_.script()->RecordEvent({notification.name, com::GetCurrentThreadId()});
   }
   if (notification.prepare) {
@@ -204,7 +205,7 @@ void CQGCEL::Deliver(const Notification& notification) {
       return;
     }
   }
-  connectionPoint_.Fire(notification.name, notification.deliver);
+  if (reported) connectionPoint_.Fire(notification.name, notification.deliver);
   venue_->Flush();
 }
 

@@ -11,6 +11,9 @@
 // receives the event: an order's status changes when the event announcing it
 // is delivered, so a sink reading the order sees the state the event reports,
 // and an answer that a test holds back changes nothing until it is released.
+// `lost`, asked on delivery, says that the client reports the event to no
+// sink and records no event; its `prepare` runs all the same, for what the
+// event reports still happens.
 #pragma once
 
 #include <functional>
@@ -32,6 +35,7 @@ struct Notification {
   std::string name;
   std::function<void(zantrix::framework::cqg::ICQGCELEvents&)> deliver;
   std::function<void()> prepare = {};
+  std::function<bool()> lost = {};
 };
 
 Notification CELStarted();

@@ -70,6 +70,12 @@ std::shared_ptr<cqg::Order> Orders::ItemByGuid(const std::string& guid) {
   return servant().Serve(
       "Orders.ItemByGuid", {guid}, [this, &guid]() -> std::shared_ptr<cqg::Order> {
         if (auto order = Find(guid)) return order;
+        const auto& state = *servant().state();
+        const auto configuration = state.configuration.lock();
+        if (state.quirks.itemByGuidFollowsConfiguration && configuration &&
+            !configuration->ThrowsForMissingItems()) {
+          return nullptr;
+        }
         throw com::ComError(com::E_INVALIDARG, "Orders.ItemByGuid: no order with GUID " + guid);
       });
 }

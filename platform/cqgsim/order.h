@@ -7,10 +7,14 @@
 // Properties are read afresh on every call, as the order stands then: opGUID
 // (text), opGWStatus (an eOrderStatus member, as long), opEventServerTimestamp
 // (the DateTime of its latest event, with fractions of a second),
-// opAverageFillPrice (double) and opFilledQuantity (long). Manual starts true,
-// so an order the gateway leaves unmarked shows. Orders.ItemByGuid fails with
-// a ComError for a GUID the client does not hold, whatever the configuration
-// says about missing items.
+// opAverageFillPrice (double, the quantity-weighted average of its normal
+// fills) and opFilledQuantity (long, their sum). Fills lists every fill the
+// client holds for it, once each, however often an event carried it. Manual
+// starts true, so an order the gateway leaves unmarked shows.
+// Orders.ItemByGuid fails with a ComError for a GUID the client does not
+// hold, whatever the configuration says about missing items; with the
+// itemByGuidFollowsConfiguration quirk it gives a null order instead unless
+// the configuration says CollectionsThrowException.
 #pragma once
 
 #include <memory>

@@ -198,6 +198,7 @@ std::shared_ptr<CQGCEL> Simulator::Create() {
   }
   auto cel = std::make_shared<CQGCEL>(com::Apartment::Current(), script_);
   cel->Bind();
+  Watch(*cel);
   std::vector<Action> pending;
   {
     const std::lock_guard lock(mutex_);
@@ -212,6 +213,51 @@ std::shared_ptr<CQGCEL> Simulator::RequireInstance() const {
   auto cel = Instance();
   if (!cel) throw std::runtime_error("no simulated CQGCEL exists");
   return cel;
+}
+
+void Simulator::SetMisbehaviour(Misbehaviour rates) {
+  Act([rates](Venue& venue) { venue.SetMisbehaviour(rates); });
+}
+
+void Simulator::FailNextPlaceAfterArrival() {
+  Act([](Venue& venue) { venue.FailNextPlaceAfterArrival(); });
+}
+
+void Simulator::RepeatFill(std::string guid) {
+  Act([guid = std::move(guid)](Venue& venue) { venue.RepeatFill(guid); });
+}
+
+void Simulator::Watch(CQGCEL& cel) {
+  std::weak_ptr<Venue> venue;
+  cel.ActHere([&venue](Venue& own) { venue = own.weak_from_this(); });
+  const std::lock_guard lock(mutex_);
+  watched_ = {.venue = std::move(venue), .apartment = com::Apartment::Current()};
+}
+
+// Served by the client's thread after whatever was queued before, inline when
+// asked there, so that the reading sees everything asked for before it.
+template <class Read>
+std::invoke_result_t<const Read&, const Venue&> Simulator::Inspect(const Read& read) const {
+  Watched watched;
+  {
+    const std::lock_guard lock(mutex_);
+    watched = watched_;
+  }
+  const auto apartment = watched.apartment.lock();
+  if (!apartment) throw std::runtime_error("no simulated CQGCEL exists");
+  return apartment->Call([&] {
+    const auto venue = watched.venue.lock();
+    if (!venue) throw std::runtime_error("no simulated CQGCEL exists");
+    return read(std::as_const(*venue));
+  });
+}
+
+std::vector<OrderSnapshot> Simulator::Orders() const {
+  return Inspect([](const Venue& venue) { return venue.OrderSnapshots(); });
+}
+
+std::vector<PositionSnapshot> Simulator::Positions() const {
+  return Inspect([](const Venue& venue) { return venue.PositionSnapshots(); });
 }
 
 std::shared_ptr<Simulator> Register() {

@@ -25,15 +25,25 @@
 // ReplayBar drives a paper-trading session from stored history: each bar is
 // traded through and completed within one action, so a test or demo that
 // replays bars one after another sees the same session every time. Fills
-// lists every normal fill the venue has reported, in delivery order, whether
-// calls and events are recorded or not; it may be read from any thread while
-// the client trades.
+// lists every normal fill the venue has reported, in delivery order, once
+// each (a fill reported again, or lost while the gateway connection is down,
+// included), whether calls and events are recorded or not; it may be read
+// from any thread while the client trades.
+//
+// Misbehaviour (quirks.h, venue.h): SetMisbehaviour sets the rates of the
+// faults drawn at random, FailNextPlaceAfterArrival and RepeatFill cause one
+// on cue. Orders and Positions give what the venue holds, to compare a
+// gateway's records against: they are read on the client's thread, after
+// everything asked for before them, and may be called from any thread, that
+// one included; they fail with std::runtime_error when no CQGCEL exists and
+// with a ComError once its thread no longer serves.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/cqgsim/cel.h"
@@ -105,6 +115,13 @@ class Simulator {
   void RemoveOrder(std::string guid);
   void PlaceManualOrder(ManualOrderSetup setup);
 
+  // The venue's misbehaviour, and what it holds.
+  void SetMisbehaviour(Misbehaviour rates);
+  void FailNextPlaceAfterArrival();
+  void RepeatFill(std::string guid);
+  std::vector<OrderSnapshot> Orders() const;
+  std::vector<PositionSnapshot> Positions() const;
+
   // The most recently created CQGCEL, or null.
   std::shared_ptr<CQGCEL> Instance() const;
   std::vector<CallRecord> Calls() const;
@@ -117,11 +134,22 @@ class Simulator {
  private:
   std::shared_ptr<CQGCEL> RequireInstance() const;
 
+  // The venue of the most recently created CQGCEL and the apartment that
+  // serves it, for reading the venue on its thread.
+  struct Watched {
+    std::weak_ptr<Venue> venue;
+    std::weak_ptr<com::Apartment> apartment;
+  };
+  void Watch(CQGCEL& cel);
+  template <class Read>
+  std::invoke_result_t<const Read&, const Venue&> Inspect(const Read& read) const;
+
   std::shared_ptr<Script> script_;
   mutable std::mutex mutex_;
   std::weak_ptr<CQGCEL> instance_;
   // Actions asked for before the next CQGCEL exists.
   std::vector<Action> pending_;
+  Watched watched_;
 };
 
 std::shared_ptr<Simulator> Register();

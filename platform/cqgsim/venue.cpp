@@ -119,8 +119,17 @@ void Venue::GWLogoff() {
   Answer("CQGCEL.GWLogoff", {GWConnectionStatusChanged(cqg::csConnectionDown)});
 }
 
+// Order events are lost from the delivery of a connection down to that of a
+// connection up, whatever lies between.
 void Venue::SetGWConnectionStatus(cqg::eConnectionStatus status) {
-  Emit(GWConnectionStatusChanged(status));
+  Notification changed = GWConnectionStatusChanged(status);
+  changed.prepare = [weak = weak_from_this(), status] {
+    const auto venue = weak.lock();
+    if (!venue) return;
+    if (status == cqg::csConnectionDown) venue->gatewayDown_ = true;
+    if (status == cqg::csConnectionUp) venue->gatewayDown_ = false;
+  };
+  Emit(std::move(changed));
 }
 
 void Venue::SetDataConnectionStatus(cqg::eConnectionStatus status) {

@@ -17,9 +17,11 @@
 // - a market order fills at the ask (buy) or the bid (sell) once there is
 //   one; a limit order fills at the opposite quote once that reaches its
 //   price; a stop order once the opposite quote reaches its stop price;
-// - each fill is the order's whole remaining quantity and moves the account's
-//   position in the instrument; a normal fill enters the script's fill
-//   journal (script.h) when it is reported;
+// - a trade fills the order's whole remaining quantity, or a part of it when
+//   partial fills are asked for, and the order stays in the book until it is
+//   filled in full; each fill has an id of its own, moves the account's
+//   position in the instrument and, when normal, enters the script's fill
+//   journal (script.h) once, when the event that reports it is delivered;
 // - bid, ask, trade and settlement quotes also become ticks; an instrument
 //   keeps at least its newest TICK_HISTORY ticks for new tick requests;
 // - a bar series with no bars set is generated, like RunMarket's quotes,
@@ -49,7 +51,19 @@
 // The client's quirks (quirks.h) change some of this when a test asks: the
 // answers of a request raised during the call, an order filled in its
 // arrival, accounts dropped while account data is off, a GUID that changes at
-// Place, and order events that get an object or a property wrong.
+// Place, and order events that get an object or a property wrong. Like a real
+// venue it also misbehaves on cue, or at random at the rates of a
+// Misbehaviour: a trade fills part of an order; a fill already reported comes
+// again, the same object with the same id, on a later ctChanged of its order
+// and changes nothing; Place fails with a ComError (RPC_E_DISCONNECTED)
+// after its order has reached the venue, whose events follow as usual.
+//
+// While the gateway connection is down (from the delivery of a
+// csConnectionDown set by SetGWConnectionStatus to that of a csConnectionUp)
+// the client loses its OnOrderChanged events: no sink hears them and none is
+// replayed later, but what they report happens (orders fill, positions move,
+// the journal records), and Orders, each order's properties and its Fills
+// show it.
 #pragma once
 
 #include <cstddef>
@@ -123,6 +137,25 @@ struct PositionSetup {
   double ote = 0;
   double profitLoss = 0;
   std::optional<zantrix::framework::cqg::eOrderSide> side = std::nullopt;
+};
+
+// One order of the client as it stands.
+struct OrderSnapshot {
+  std::string guid;
+  bool manual;
+  // The instrument's full name.
+  std::string instrument;
+  zantrix::framework::cqg::eOrderSide side;
+  long quantity;
+  long filledQuantity;
+  zantrix::framework::cqg::eOrderStatus status;
+};
+
+// One position of an account, signed: negative when short.
+struct PositionSnapshot {
+  long accountId;
+  std::string instrument;
+  long quantity;
 };
 
 // A market order entered on the account by hand, outside the gateway. An
@@ -223,6 +256,19 @@ class Venue : public std::enable_shared_from_this<Venue> {
   void RemoveOrder(const std::string& guid);
   void PlaceManualOrder(const ManualOrderSetup& setup);
 
+  // Misbehaviour (venue_misbehaviour.cpp). The rates apply from now on.
+  void SetMisbehaviour(const Misbehaviour& rates);
+  // The next Place fails once its order has reached the venue.
+  void FailNextPlaceAfterArrival();
+  // The order's latest fill is carried again by a ctChanged of the order;
+  // an order that holds no fill is an error.
+  void RepeatFill(const std::string& guid);
+
+  // The client's orders, and the positions of every account, the ones dropped
+  // while account data is off included.
+  std::vector<OrderSnapshot> OrderSnapshots() const;
+  std::vector<PositionSnapshot> PositionSnapshots() const;
+
  private:
   struct Listing {
     std::string fullName;
@@ -260,6 +306,17 @@ class Venue : public std::enable_shared_from_this<Venue> {
   void ResolveTicks(const std::shared_ptr<Ticks>& series);
   void ResolveTimedBars(const std::shared_ptr<TimedBars>& series);
 
+  // What an order event reports, settled when it is delivered.
+  struct OrderReport {
+    std::shared_ptr<Fill> fill = nullptr;
+    std::shared_ptr<zantrix::framework::cqg::Error> error = nullptr;
+    std::optional<OrderEventDefect> defect = std::nullopt;
+    // A fill reported again, which is not repeated in turn.
+    bool repeat = false;
+  };
+  // The change an order event reports, made when it is delivered.
+  using OrderChange = std::function<void(Venue&, OrderReport&)>;
+
   // The order's next events once it has reached the venue.
   void Submit(const std::shared_ptr<Order>& order, bool answered, bool announced);
   Notification Acceptance(const std::shared_ptr<Order>& order);
@@ -269,17 +326,27 @@ class Venue : public std::enable_shared_from_this<Venue> {
   void MatchOrders(const Listing& listing);
   std::optional<double> FillPrice(const Order& order) const;
   void EmitFill(const std::shared_ptr<Order>& order, double price,
-                zantrix::framework::cqg::eFillStatus fillStatus);
+                zantrix::framework::cqg::eFillStatus fillStatus, long quantity);
   std::shared_ptr<Fill> MakeFill(const std::shared_ptr<Order>& order, double price,
-                                 zantrix::framework::cqg::eFillStatus fillStatus);
+                                 zantrix::framework::cqg::eFillStatus fillStatus, long quantity);
   // What a reported normal fill does to the order, the journal and the books.
   void ApplyFill(Order& order, const std::shared_ptr<Fill>& reported);
-  // An OnOrderChanged event; the fill and the error are read when it is
-  // delivered, and the next defect asked for (if any) is applied to it.
+  // An OnOrderChanged event whose `change` settles, on delivery, what it
+  // reports; the next defect asked for (if any) is applied to it, and the
+  // random misbehaviour is drawn once `change` has been made. It is lost
+  // while the gateway connection is down.
   Notification OrderEvent(zantrix::framework::cqg::eChangeType changeType,
-                          const std::shared_ptr<Order>& order,
-                          std::shared_ptr<std::shared_ptr<Fill>> fill,
-                          std::shared_ptr<std::shared_ptr<zantrix::framework::cqg::Error>> error);
+                          const std::shared_ptr<Order>& order, OrderChange change);
+
+  // Whether a fault of `rate` happens now; draws only when the rate is above 0.
+  bool Chance(double rate);
+  // The quantity a trade of the order fills.
+  long TradeQuantity(const Order& order);
+  // A ctChanged of the order carrying its latest fill again.
+  Notification Repetition(const std::shared_ptr<Order>& order);
+  // The random defect of an order event, and a repetition after it.
+  void Misbehave(const std::shared_ptr<Order>& order, OrderReport& report);
+  void RepeatFillsAfterReload();
   void MovePosition(const Order& order, const Fill& fill);
   void JournalFill(const Order& order, const Fill& fill);
   void EmitPositionChange(const std::shared_ptr<Account>& account,
@@ -324,6 +391,10 @@ class Venue : public std::enable_shared_from_this<Venue> {
   long nextSeries_ = 1;
   long nextFill_ = 1;
   bool rejectNext_ = false;
+  Misbehaviour misbehaviour_;
+  bool failNextPlace_ = false;
+  // Order events are lost while this holds.
+  bool gatewayDown_ = false;
 };
 
 }  // namespace platform::cqgsim

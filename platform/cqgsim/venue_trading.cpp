@@ -2,6 +2,7 @@
 // an order from Place to its last status.
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -19,14 +20,39 @@ namespace {
   throw com::ComError(com::E_INVALIDARG, "CreateOrder: " + why);
 }
 
+// The property an event with `defect` shows wrong, and the value it shows.
+std::optional<std::pair<cqg::eOrderProperty, cqg::Variant>> MisreportedProperty(
+    std::optional<OrderEventDefect> defect) {
+  if (!defect) return std::nullopt;
+  switch (*defect) {
+    case OrderEventDefect::EmptyStatus:
+      return std::pair{cqg::opGWStatus, cqg::Variant{}};
+    case OrderEventDefect::EmptyGuid:
+      return std::pair{cqg::opGUID, cqg::Variant{}};
+    case OrderEventDefect::StatusOutsideTable:
+      return std::pair{cqg::opGWStatus, cqg::Variant{999L}};
+    case OrderEventDefect::EmptyTimestamp:
+      return std::pair{cqg::opEventServerTimestamp, cqg::Variant{}};
+    case OrderEventDefect::EmptyAveragePrice:
+      return std::pair{cqg::opAverageFillPrice, cqg::Variant{}};
+    case OrderEventDefect::EmptyFilledQuantity:
+      return std::pair{cqg::opFilledQuantity, cqg::Variant{}};
+    case OrderEventDefect::NullOrder:
+    case OrderEventDefect::FillWithoutOrder:
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 // With the accountsReload quirk the accounts leave the client's list while
-// account data is off, and come back when the reload is delivered.
+// account data is off, and come back when the reload is delivered; the
+// reload may report fills again (venue_misbehaviour.cpp).
 void Venue::SetAccountSubscriptionLevel(cqg::eAccountSubscriptionLevel level) {
   accountLevel = level;
-  const bool reloads = servant_.state()->quirks.accountsReload;
-  if (level == cqg::aslNone && reloads) {
+  const Quirks& quirks = servant_.state()->quirks;
+  if (level == cqg::aslNone && quirks.accountsReload) {
     for (const auto& account : accounts->items()) unloaded_.push_back(account);
     for (const auto& account : unloaded_) accounts->Remove(account.get());
   }
@@ -39,8 +65,11 @@ void Venue::SetAccountSubscriptionLevel(cqg::eAccountSubscriptionLevel level) {
       for (auto& account : std::exchange(venue->unloaded_, {})) {
         if (!venue->accounts->Find(account->key())) venue->accounts->Add(std::move(account));
       }
+      venue->RepeatFillsAfterReload();
     };
     usual.push_back(std::move(reloaded));
+  } else if (level == cqg::aslNone && quirks.reloadOnSwitchOff) {
+    usual.push_back(AccountChanged(cqg::actAccountsReloaded, nullptr, nullptr));
   }
   Answer("CQGCEL.put_AccountSubscriptionLevel", std::move(usual));
 }
@@ -156,6 +185,12 @@ void Venue::Place(const std::shared_ptr<Order>& order) {
   if (order->placed) throw com::ComError(com::E_UNEXPECTED, "Order.Place: placed already");
   if (servant_.state()->quirks.guidChangesOnPlace) order->guid = NextGuid();
   Submit(order, true, true);
+  // The order is at the venue and its events follow, whatever the caller
+  // hears now.
+  if (std::exchange(failNextPlace_, false) || Chance(misbehaviour_.placeFailsAfterArrival)) {
+    throw com::ComError(com::RPC_E_DISCONNECTED,
+                        "Order.Place: the connection was lost after the order was sent");
+  }
 }
 
 void Venue::PlaceManualOrder(const ManualOrderSetup& setup) {
@@ -186,17 +221,13 @@ void Venue::Submit(const std::shared_ptr<Order>& order, bool answered, bool anno
   std::vector<Notification> events;
   if (announced) {
     const bool fillOnArrival = servant_.state()->quirks.fillOnArrival;
-    auto arrivalFill = std::make_shared<std::shared_ptr<Fill>>();
-    Notification added = OrderEvent(cqg::ctAdded, order, arrivalFill, nullptr);
-    added.prepare = [weak = weak_from_this(), order, arrivalFill, fillOnArrival] {
-      const auto venue = weak.lock();
-      if (!venue) return;
-      order->eventTime = venue->Stamp();
-      if (!fillOnArrival) return;
-      *arrivalFill = venue->FillOnArrival(order);
-      if (!*arrivalFill) venue->Emit(venue->Acceptance(order));
-    };
-    events.push_back(std::move(added));
+    events.push_back(
+        OrderEvent(cqg::ctAdded, order, [order, fillOnArrival](Venue& venue, OrderReport& report) {
+          order->eventTime = venue.Stamp();
+          if (!fillOnArrival) return;
+          report.fill = venue.FillOnArrival(order);
+          if (!report.fill) venue.Emit(venue.Acceptance(order));
+        }));
     if (!fillOnArrival) events.push_back(Acceptance(order));
   } else {
     events.push_back(Acceptance(order));
@@ -209,11 +240,8 @@ void Venue::Submit(const std::shared_ptr<Order>& order, bool answered, bool anno
 }
 
 Notification Venue::Acceptance(const std::shared_ptr<Order>& order) {
-  Notification accepted = OrderEvent(cqg::ctChanged, order, nullptr, nullptr);
-  accepted.prepare = [weak = weak_from_this(), order] {
-    if (const auto venue = weak.lock()) venue->Accept(order);
-  };
-  return accepted;
+  return OrderEvent(cqg::ctChanged, order,
+                    [order](Venue& venue, OrderReport&) { venue.Accept(order); });
 }
 
 void Venue::Accept(const std::shared_ptr<Order>& order) {
@@ -226,7 +254,9 @@ void Venue::Accept(const std::shared_ptr<Order>& order) {
   }
   order->status = cqg::osInOrderBook;
   book_.push_back(order);
-  if (const auto price = FillPrice(*order)) EmitFill(order, *price, cqg::fsNormal);
+  if (const auto price = FillPrice(*order)) {
+    EmitFill(order, *price, cqg::fsNormal, TradeQuantity(*order));
+  }
 }
 
 std::shared_ptr<Fill> Venue::FillOnArrival(const std::shared_ptr<Order>& order) {
@@ -235,7 +265,7 @@ std::shared_ptr<Fill> Venue::FillOnArrival(const std::shared_ptr<Order>& order) 
   if (!price) return nullptr;
   order->status = cqg::osInOrderBook;
   book_.push_back(order);
-  auto fill = MakeFill(order, *price, cqg::fsNormal);
+  auto fill = MakeFill(order, *price, cqg::fsNormal, TradeQuantity(*order));
   ApplyFill(*order, fill);
   return fill;
 }
@@ -251,7 +281,9 @@ void Venue::MatchOrders(const Listing& listing) {
         order->ticket.instrument->fullName != listing.fullName) {
       continue;
     }
-    if (const auto price = FillPrice(*order)) EmitFill(order, *price, cqg::fsNormal);
+    if (const auto price = FillPrice(*order)) {
+      EmitFill(order, *price, cqg::fsNormal, TradeQuantity(*order));
+    }
   }
 }
 
@@ -277,79 +309,94 @@ std::optional<double> Venue::FillPrice(const Order& order) const {
   return std::nullopt;
 }
 
-// A normal fill fills the order's remaining quantity and moves the position;
+// A normal fill adds to the order's filled quantity and moves the position;
 // a fill of any other status is only reported.
-void Venue::EmitFill(const std::shared_ptr<Order>& order, double price,
-                     cqg::eFillStatus fillStatus) {
-  const auto fill = MakeFill(order, price, fillStatus);
-  Notification filled =
-      OrderEvent(cqg::ctChanged, order, std::make_shared<std::shared_ptr<Fill>>(fill), nullptr);
+void Venue::EmitFill(const std::shared_ptr<Order>& order, double price, cqg::eFillStatus fillStatus,
+                     long quantity) {
+  const auto fill = MakeFill(order, price, fillStatus, quantity);
   if (fillStatus == cqg::fsNormal) {
     // Decided now, made when the fill is reported; until then no other
     // change of the market may fill the order again.
     order->fillPending = true;
-    filled.prepare = [weak = weak_from_this(), order, fill] {
-      if (const auto venue = weak.lock()) venue->ApplyFill(*order, fill);
-    };
+    Emit(OrderEvent(cqg::ctChanged, order, [order, fill](Venue& venue, OrderReport& report) {
+      report.fill = fill;
+      venue.ApplyFill(*order, fill);
+    }));
   } else {
-    filled.prepare = [order, fill] {
+    Emit(OrderEvent(cqg::ctChanged, order, [order, fill](Venue&, OrderReport& report) {
+      report.fill = fill;
       order->eventTime = fill->timestamp;
       order->fills->Add(fill);
-    };
+    }));
   }
-  Emit(std::move(filled));
 }
 
 std::shared_ptr<Fill> Venue::MakeFill(const std::shared_ptr<Order>& order, double price,
-                                      cqg::eFillStatus fillStatus) {
-  const long quantity = order->ticket.quantity - order->filledQuantity;
+                                      cqg::eFillStatus fillStatus, long quantity) {
   return std::make_shared<cqgsim::Fill>(servant_, "fill-" + std::to_string(nextFill_++), fillStatus,
                                         order, price, quantity, Stamp());
 }
 
+// The order stays in the book until it is filled in full. Its average price
+// is the first fill's own price until a second one comes, so that an order
+// filled at once reports exactly its fill's price.
 void Venue::ApplyFill(Order& order, const std::shared_ptr<Fill>& reported) {
   const Fill& fill = *reported;
   order.fills->Add(reported);
   order.fillPending = false;
-  order.status = cqg::osFilled;
-  order.filledQuantity += fill.quantity;
-  order.averageFillPrice = fill.price;
+  const long filled = order.filledQuantity + fill.quantity;
+  if (order.filledQuantity == 0) {
+    order.averageFillPrice = fill.price;
+  } else if (filled > 0) {
+    order.averageFillPrice = (order.averageFillPrice * static_cast<double>(order.filledQuantity) +
+                              fill.price * static_cast<double>(fill.quantity)) /
+                             static_cast<double>(filled);
+  }
+  order.filledQuantity = filled;
+  if (filled >= order.ticket.quantity) order.status = cqg::osFilled;
   order.eventTime = fill.timestamp;
   JournalFill(order, fill);
   MovePosition(order, fill);
 }
 
-// The defect asked for is taken when the event is made, and shown only while
-// it is delivered.
+// The defect asked for is taken when the event is made; the defect drawn at
+// random, when it is delivered. Either is shown only while it is delivered.
 Notification Venue::OrderEvent(cqg::eChangeType changeType, const std::shared_ptr<Order>& order,
-                               std::shared_ptr<std::shared_ptr<Fill>> fill,
-                               std::shared_ptr<std::shared_ptr<cqg::Error>> error) {
-  std::optional<OrderEventDefect> defect;
+                               OrderChange change) {
+  auto report = std::make_shared<OrderReport>();
   if (!orderDefects_.empty()) {
-    defect = orderDefects_.front();
+    report->defect = orderDefects_.front();
     orderDefects_.pop_front();
   }
-  return {"OnOrderChanged", [changeType, order, fill, error, defect](cqg::ICQGCELEvents& sink) {
-            const std::shared_ptr<Fill> reported = fill ? *fill : nullptr;
-            if (defect == OrderEventDefect::EmptyStatus) {
-              order->misreported.emplace(cqg::opGWStatus, cqg::Variant{});
-            } else if (defect == OrderEventDefect::EmptyGuid) {
-              order->misreported.emplace(cqg::opGUID, cqg::Variant{});
-            } else if (defect == OrderEventDefect::StatusOutsideTable) {
-              order->misreported.emplace(cqg::opGWStatus, cqg::Variant{999L});
-            }
-            if (reported && defect == OrderEventDefect::FillWithoutOrder) {
-              reported->namesOrder = false;
-            }
-            sink.OnOrderChanged(changeType, defect == OrderEventDefect::NullOrder ? nullptr : order,
-                                nullptr, reported, error ? *error : nullptr);
-            order->misreported.reset();
-            if (reported) reported->namesOrder = true;
-          }};
+  Notification event{"OnOrderChanged", [changeType, order, report](cqg::ICQGCELEvents& sink) {
+                       const auto defect = report->defect;
+                       order->misreported = MisreportedProperty(defect);
+                       const auto& fill = report->fill;
+                       if (fill && defect == OrderEventDefect::FillWithoutOrder) {
+                         fill->namesOrder = false;
+                       }
+                       sink.OnOrderChanged(changeType,
+                                           defect == OrderEventDefect::NullOrder ? nullptr : order,
+                                           nullptr, fill, report->error);
+                       order->misreported.reset();
+                       if (fill) fill->namesOrder = true;
+                     }};
+  event.prepare = [weak = weak_from_this(), order, report, change = std::move(change)] {
+    const auto venue = weak.lock();
+    if (!venue) return;
+    if (change) change(*venue, *report);
+    venue->Misbehave(order, *report);
+  };
+  event.lost = [weak = weak_from_this()] {
+    const auto venue = weak.lock();
+    return venue && venue->gatewayDown_;
+  };
+  return event;
 }
 
 void Venue::FillOrder(const std::string& guid, double price, cqg::eFillStatus fillStatus) {
-  EmitFill(RequireOrder(guid), price, fillStatus);
+  const auto order = RequireOrder(guid);
+  EmitFill(order, price, fillStatus, order->ticket.quantity - order->filledQuantity);
 }
 
 void Venue::MovePosition(const Order& order, const Fill& fill) {
@@ -393,47 +440,68 @@ void Venue::JournalFill(const Order& order, const Fill& fill) {
 }
 
 void Venue::Cancel(const std::shared_ptr<Order>& order) {
-  auto error = std::make_shared<std::shared_ptr<cqg::Error>>();
-  Notification cancelled = OrderEvent(cqg::ctChanged, order, nullptr, error);
-  cancelled.prepare = [weak = weak_from_this(), order, error] {
-    if (!order->Working()) {
-      *error = MakeError(ORDER_NOT_WORKING_ERROR,
-                         "The order " + order->guid + " can not be cancelled: it is not working");
-      return;
-    }
-    order->status = cqg::osCanceled;
-    if (const auto venue = weak.lock()) order->eventTime = venue->Stamp();
-  };
-  Answer("Order.Cancel", {std::move(cancelled)});
+  Answer("Order.Cancel",
+         {OrderEvent(cqg::ctChanged, order, [order](Venue& venue, OrderReport& report) {
+           if (!order->Working()) {
+             report.error =
+                 MakeError(ORDER_NOT_WORKING_ERROR,
+                           "The order " + order->guid + " can not be cancelled: it is not working");
+             return;
+           }
+           order->status = cqg::osCanceled;
+           order->eventTime = venue.Stamp();
+         })});
 }
 
 void Venue::SetOrderStatus(const std::string& guid, cqg::eOrderStatus status) {
   const auto order = RequireOrder(guid);
-  Notification changed = OrderEvent(cqg::ctChanged, order, nullptr, nullptr);
-  changed.prepare = [weak = weak_from_this(), order, status] {
+  Emit(OrderEvent(cqg::ctChanged, order, [order, status](Venue& venue, OrderReport&) {
     order->status = status;
-    const auto venue = weak.lock();
-    if (!venue) return;
-    order->eventTime = venue->Stamp();
+    order->eventTime = venue.Stamp();
     if (status == cqg::osInOrderBook &&
-        std::find(venue->book_.begin(), venue->book_.end(), order) == venue->book_.end()) {
-      venue->book_.push_back(order);
+        std::find(venue.book_.begin(), venue.book_.end(), order) == venue.book_.end()) {
+      venue.book_.push_back(order);
     }
-  };
-  Emit(std::move(changed));
+  }));
 }
 
 void Venue::RemoveOrder(const std::string& guid) {
   const auto order = RequireOrder(guid);
-  Notification removed = OrderEvent(cqg::ctRemoved, order, nullptr, nullptr);
-  removed.prepare = [weak = weak_from_this(), order] {
-    const auto venue = weak.lock();
-    if (!venue) return;
-    order->eventTime = venue->Stamp();
-    venue->orders->Remove(order.get());
-    std::erase(venue->book_, order);
+  Emit(OrderEvent(cqg::ctRemoved, order, [order](Venue& venue, OrderReport&) {
+    order->eventTime = venue.Stamp();
+    venue.orders->Remove(order.get());
+    std::erase(venue.book_, order);
+  }));
+}
+
+std::vector<OrderSnapshot> Venue::OrderSnapshots() const {
+  std::vector<OrderSnapshot> snapshots;
+  snapshots.reserve(orders->items().size());
+  for (const auto& order : orders->items()) {
+    snapshots.push_back({.guid = order->guid,
+                         .manual = order->manual,
+                         .instrument = order->ticket.instrument->fullName,
+                         .side = order->ticket.side,
+                         .quantity = order->ticket.quantity,
+                         .filledQuantity = order->filledQuantity,
+                         .status = order->status});
+  }
+  return snapshots;
+}
+
+// The accounts dropped while account data is off hold positions too.
+std::vector<PositionSnapshot> Venue::PositionSnapshots() const {
+  std::vector<PositionSnapshot> snapshots;
+  const auto add = [&snapshots](const Account& account) {
+    for (const auto& position : account.positions->items()) {
+      snapshots.push_back({.accountId = account.id,
+                           .instrument = position->instrumentName,
+                           .quantity = position->quantity});
+    }
   };
-  Emit(std::move(removed));
+  for (const auto& account : accounts->items()) add(*account);
+  for (const auto& account : unloaded_) add(*account);
+  return snapshots;
 }
 
 }  // namespace platform::cqgsim
