@@ -163,6 +163,7 @@ TEST_F(SimulatorTest, TheObjectsOwnThreadIsServedInlineAndRefusedByTheProxy) {
   }
   EXPECT_TRUE(simulator->Calls().empty());
   thread->apartment()->Call([this] { object->Startup(); });
+  simulator->Sync();
   const auto served = simulator->Calls();
   ASSERT_EQ(served.size(), 1u);
   EXPECT_EQ(served[0].member, "CQGCEL.Startup");
