@@ -61,15 +61,19 @@ bool Apartment::HoldsProxyOf(const Apartment& source) const {
 void Apartment::CheckCaller() const {
   if (IsCurrentThread()) return;
   const auto caller = Current();
-  if (!caller) {
-    throw ComError(CO_E_NOTINITIALIZED,
-                   "CoInitialize has not been called on the thread calling the object.");
-  }
-  if (!caller->HoldsProxyOf(*this)) {
-    throw ComError(RPC_E_WRONG_THREAD,
-                   "The application called an interface that was marshalled for a different "
-                   "thread.");
-  }
+  if (!caller) throw UninitializedCallerError();
+  if (!caller->HoldsProxyOf(*this)) throw WrongThreadError();
+}
+
+ComError UninitializedCallerError() {
+  return ComError(CO_E_NOTINITIALIZED,
+                  "CoInitialize has not been called on the thread calling the object.");
+}
+
+ComError WrongThreadError() {
+  return ComError(RPC_E_WRONG_THREAD,
+                  "The application called an interface that was marshalled for a different "
+                  "thread.");
 }
 
 ComInitialization::ComInitialization() {

@@ -14,14 +14,17 @@
 // Apartment::Call is the carrier and asks nothing of its caller. A call made
 // on one of the apartment's objects from another thread obeys COM's rules
 // first (CheckCaller): the calling thread must have called CoInitialize
-// (CO_E_NOTINITIALIZED otherwise) and its apartment must hold a proxy of the
-// object's apartment, taken out of a stream (stream.h) on that thread
-// (RPC_E_WRONG_THREAD otherwise). Objects reached through a proxy's calls are
-// proxies of the same apartment too; an object pointer carried to another
-// thread by other means is not, but the platform cannot tell the two apart
-// once the thread holds a proxy. A proxy belongs to the apartment that took
-// it: another thread, or the same thread after its last CoUninitialize, must
-// take its own.
+// (CO_E_NOTINITIALIZED otherwise) and its apartment must have taken an
+// object of this apartment out of a stream (stream.h) on that thread
+// (RPC_E_WRONG_THREAD otherwise). Taking one grants the taking apartment
+// every object of this apartment, so that objects reached through a proxy's
+// calls, which the platform hands over as themselves, serve the taking
+// thread too; an object pointer carried to another thread by other means
+// cannot be told apart once the grant is held. A grant belongs to the
+// apartment that took it: another thread, or the same thread after its last
+// CoUninitialize, must take its own. An object that supplies its own proxy
+// (marshal.h) is stricter: its proxy serves the taking apartment only, and
+// refuses every other thread, the object's own included (proxy_binding.h).
 #pragma once
 
 #include <condition_variable>
@@ -65,8 +68,8 @@ class Apartment {
   // Stops serving: the last CoUninitialize of the thread does this.
   void Close();
 
-  // Records, on this apartment's own thread, that it holds a proxy of
-  // `source`, so that its thread may call `source`'s objects.
+  // Records, on this apartment's own thread, that it has taken an object of
+  // `source` out of a stream, so that its thread may call `source`'s objects.
   void AddProxyOf(const std::shared_ptr<Apartment>& source);
   // Throws the ComError COM gives a call that the calling thread may not make
   // on an object of this apartment; does nothing on the apartment's own thread.
@@ -81,6 +84,12 @@ class Apartment {
   // The apartments this one holds proxies of; its own thread only.
   std::vector<std::weak_ptr<Apartment>> proxies_;
 };
+
+// The errors of a call that COM's rules refuse: made on a thread that has not
+// called CoInitialize (CO_E_NOTINITIALIZED), or through an interface that was
+// marshalled for another thread's apartment (RPC_E_WRONG_THREAD).
+ComError UninitializedCallerError();
+ComError WrongThreadError();
 
 // COM on the calling thread for the life of the object: CoInitialize, and the
 // balancing CoUninitialize at the end. Throws the ComError of a failed

@@ -3,6 +3,8 @@
 #include <utility>
 
 #include "platform/com/apartment.h"
+#include "platform/com/marshal.h"
+#include "platform/com/proxy_binding.h"
 
 namespace platform::com {
 
@@ -36,6 +38,9 @@ std::shared_ptr<IDispatch> CoGetInterfaceAndReleaseStream(const std::shared_ptr<
   const auto taker = Apartment::Current();
   if (!taker) throw ComError(CO_E_NOTINITIALIZED, "CoInitialize has not been called.");
   taker->AddProxyOf(pStm->apartment());
+  if (const auto marshal = std::dynamic_pointer_cast<IMarshal>(object)) {
+    return marshal->UnmarshalInterface(ProxyBinding(taker));
+  }
   return object;
 }
 

@@ -4,13 +4,15 @@
 // The object's own thread puts the object's IDispatch in a stream; another
 // thread takes it out once, which releases the stream. Both threads must have
 // called CoInitialize (CO_E_NOTINITIALIZED otherwise). Taking the object out
-// gives the taking thread's apartment a proxy of the object's apartment: from
-// then on that thread may call the apartment's objects, each call carried to
-// the object's thread (apartment.h). Automation objects of this platform
-// carry their calls themselves, so what comes out is the object itself. Only
-// IID_IDispatch is marshalled (E_NOINTERFACE otherwise); a second take from
-// the same stream is an E_UNEXPECTED ComError. The first take releases the
-// stream even when it fails.
+// grants the taking thread's apartment the object's apartment: from then on
+// that thread may call the apartment's objects, each call carried to the
+// object's thread (apartment.h). What comes out is the object's own proxy
+// when the object supplies one (marshal.h): it belongs to the taking
+// apartment and refuses calls made anywhere else (proxy_binding.h). An
+// object that supplies none carries its calls itself and comes out as it
+// went in. Only IID_IDispatch is marshalled (E_NOINTERFACE otherwise); a
+// second take from the same stream is an E_UNEXPECTED ComError. The first
+// take releases the stream even when it fails.
 #pragma once
 
 #include <memory>

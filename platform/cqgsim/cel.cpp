@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/cqgsim/cel_proxy.h"
+
 namespace platform::cqgsim {
 
 namespace cqg = zantrix::framework::cqg;
@@ -150,6 +152,10 @@ std::shared_ptr<cqg::TicksCollection> CQGCEL::AllTicks() {
 
 com::IConnectionPoint<cqg::ICQGCELEvents>& CQGCEL::FindConnectionPoint() {
   return connectionPoint_;
+}
+
+std::shared_ptr<com::IDispatch> CQGCEL::UnmarshalInterface(com::ProxyBinding taker) {
+  return std::make_shared<CQGCELProxy>(shared_from_this(), std::move(taker));
 }
 
 void CQGCEL::Raise(Notification notification) {

@@ -7,6 +7,10 @@
 // connection point receive every event in attach order on the object's
 // thread. Log-on, accounts, instruments, ticks, bars and orders are served by
 // the client's venue (venue.h), which says what each request answers.
+//
+// Taken out of a stream on another thread, the object comes out as a proxy
+// that serves that thread only (cel_proxy.h); the object itself is what its
+// own thread calls, inline.
 #pragma once
 
 #include <exception>
@@ -17,6 +21,8 @@
 
 #include "platform/com/apartment.h"
 #include "platform/com/connection_point.h"
+#include "platform/com/marshal.h"
+#include "platform/com/proxy_binding.h"
 #include "platform/cqgsim/api_configuration.h"
 #include "platform/cqgsim/notification.h"
 #include "platform/cqgsim/script.h"
@@ -30,6 +36,7 @@ namespace platform::cqgsim {
 using Action = std::function<void(Venue&)>;
 
 class CQGCEL final : public zantrix::framework::cqg::CQGCEL,
+                     public com::IMarshal,
                      public std::enable_shared_from_this<CQGCEL> {
  public:
   CQGCEL(std::shared_ptr<com::Apartment> apartment, std::shared_ptr<Script> script);
@@ -68,6 +75,9 @@ class CQGCEL final : public zantrix::framework::cqg::CQGCEL,
   std::shared_ptr<zantrix::framework::cqg::TicksCollection> AllTicks() override;
 
   com::IConnectionPoint<zantrix::framework::cqg::ICQGCELEvents>& FindConnectionPoint() override;
+
+  // A new CQGCELProxy of this object for the taking apartment; any thread.
+  std::shared_ptr<com::IDispatch> UnmarshalInterface(com::ProxyBinding taker) override;
 
   // The simulator's side. Raise queues `notification` for delivery on the
   // object's thread and returns at once; it throws the ComError of an object

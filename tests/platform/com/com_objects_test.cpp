@@ -2,6 +2,8 @@
 // points.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -12,6 +14,8 @@
 #include "platform/com/connection_point.h"
 #include "platform/com/dispatch.h"
 #include "platform/com/guid.h"
+#include "platform/com/marshal.h"
+#include "platform/com/proxy_binding.h"
 #include "platform/com/registry.h"
 #include "platform/com/stream.h"
 #include "tests/platform/pumping_thread.h"
@@ -127,6 +131,117 @@ TEST(ApartmentRulesTest, OnlyThreadsHoldingAProxyMayCall) {
     EXPECT_EQ(FailureOf(check), RPC_E_WRONG_THREAD);
   }).join();
   owner.apartment()->Call([&] { EXPECT_EQ(FailureOf(check), S_OK); });
+}
+
+class Tally : public IDispatch {
+ public:
+  virtual void Add() = 0;
+};
+
+// Lives in the apartment that made it, counts there the calls it serves, and
+// supplies its own proxy.
+class TallyObject final : public Tally,
+                          public IMarshal,
+                          public std::enable_shared_from_this<TallyObject> {
+ public:
+  void Add() override {
+    apartment_->Call([this] { ++served_; });
+  }
+  std::shared_ptr<IDispatch> UnmarshalInterface(ProxyBinding taker) override;
+  int served() const { return served_; }
+
+ private:
+  const std::shared_ptr<Apartment> apartment_ = Apartment::Current();
+  int served_ = 0;
+};
+
+class TallyProxy final : public Tally {
+ public:
+  TallyProxy(std::shared_ptr<Tally> object, ProxyBinding taker)
+      : object_(std::move(object)), taker_(std::move(taker)) {}
+  void Add() override {
+    taker_.CheckCaller();
+    object_->Add();
+  }
+
+ private:
+  const std::shared_ptr<Tally> object_;
+  const ProxyBinding taker_;
+};
+
+std::shared_ptr<IDispatch> TallyObject::UnmarshalInterface(ProxyBinding taker) {
+  return std::make_shared<TallyProxy>(shared_from_this(), std::move(taker));
+}
+
+// A proxy serves the apartment that took it and refuses every other caller
+// before the call reaches the object.
+TEST(ProxyTest, ServesOnlyTheApartmentThatTookIt) {
+  test_support::PumpingThread owner;
+  const auto object = owner.apartment()->Call([] { return std::make_shared<TallyObject>(); });
+  const auto add = [](Tally& proxy) {
+    try {
+      proxy.Add();
+    } catch (const ComError& error) {
+      if (error.hr() == RPC_E_WRONG_THREAD) {
+        EXPECT_STREQ(error.what(),
+                     "The application called an interface that was marshalled for a different "
+                     "thread.");
+      }
+      return error.hr();
+    }
+    return S_OK;
+  };
+  const struct {
+    const char* name;
+    std::function<HRESULT(Tally&)> call;
+    HRESULT expected;
+  } cases[] = {
+      {"the taking thread", add, S_OK},
+      {"the object's thread",
+       [&](Tally& proxy) { return owner.apartment()->Call([&] { return add(proxy); }); },
+       RPC_E_WRONG_THREAD},
+      {"a third thread without CoInitialize",
+       [&](Tally& proxy) {
+         HRESULT failure = S_OK;
+         std::thread([&] { failure = add(proxy); }).join();
+         return failure;
+       },
+       CO_E_NOTINITIALIZED},
+      {"a third thread in an apartment",
+       [&](Tally& proxy) {
+         HRESULT failure = S_OK;
+         std::thread([&] {
+           const ComInitialization com;
+           failure = add(proxy);
+         }).join();
+         return failure;
+       },
+       RPC_E_WRONG_THREAD},
+      {"the taking thread after its last CoUninitialize",
+       [&](Tally& proxy) {
+         CoUninitialize();
+         return add(proxy);
+       },
+       RPC_E_WRONG_THREAD},
+      {"the taking thread in its next apartment",
+       [&](Tally& proxy) {
+         CoUninitialize();
+         CoInitialize(nullptr);
+         return add(proxy);
+       },
+       RPC_E_WRONG_THREAD},
+  };
+  for (const auto& c : cases) {
+    std::thread([&] {
+      const ComInitialization taker;
+      const auto stream = owner.apartment()->Call(
+          [&] { return CoMarshalInterThreadInterfaceInStream(IID_IDispatch, object); });
+      const auto proxy = Dispatch<Tally>(CoGetInterfaceAndReleaseStream(stream, IID_IDispatch));
+      EXPECT_NE(proxy, object) << c.name;
+      EXPECT_EQ(c.call(*proxy), c.expected) << c.name;
+    }).join();
+  }
+  EXPECT_EQ(owner.apartment()->Call([&] { return object->served(); }), 1);
 }
 
 class RegistryTest : public ::testing::Test {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -71,18 +72,20 @@ class SimulatorTest : public ::testing::Test {
   // recording sinks, "a" then "b".
   void StartClient() {
     thread = std::make_unique<PumpingThread>([this] {
-      cel = com::Dispatch<cqg::CQGCEL>(com::CreateObject(cqg::CQGCEL_PROGID));
-      auto& events = cel->FindConnectionPoint();
+      object = com::Dispatch<cqg::CQGCEL>(com::CreateObject(cqg::CQGCEL_PROGID));
+      auto& events = object->FindConnectionPoint();
       events.Advise(std::make_shared<RecordingSink>(log, "a"), {});
       events.Advise(std::make_shared<RecordingSink>(log, "b"), {});
     });
-    cel = thread->ProxyOf(cel);
+    cel = thread->ProxyOf(object);
   }
 
-  // The test's thread calls the client through a proxy.
   com::ComInitialization com;
   std::shared_ptr<Simulator> simulator;
   std::unique_ptr<PumpingThread> thread;
+  // The client itself, for its own thread, and the proxy the test's thread
+  // took of it.
+  std::shared_ptr<cqg::CQGCEL> object;
   std::shared_ptr<cqg::CQGCEL> cel;
   std::vector<std::string> log;
 };
@@ -96,7 +99,7 @@ TEST_F(SimulatorTest, RegistersTheClientAndItsTypeLibrary) {
   EXPECT_THROW(cqg::constant("qtNothing"), zantrix::framework::KeyError);
 
   StartClient();
-  EXPECT_EQ(simulator->Instance(), cel);
+  EXPECT_EQ(simulator->Instance(), object);
   thread->Stop();
 
   Unregister();
@@ -136,14 +139,35 @@ TEST_F(SimulatorTest, CallsFromAnotherThreadAreServedOnTheObjectsThread) {
   for (const auto& call : calls) EXPECT_EQ(call.thread, thread->id());
 }
 
-TEST_F(SimulatorTest, CallsOnTheObjectsOwnThreadRunInline) {
-  // Nothing pumps while the start-up runs: a posted call would never return.
-  thread = std::make_unique<PumpingThread>([this] {
-    cel = com::Dispatch<cqg::CQGCEL>(com::CreateObject(cqg::CQGCEL_PROGID));
-    cel->Startup();
-  });
-  ASSERT_EQ(simulator->Calls().size(), 1u);
-  EXPECT_EQ(simulator->Calls()[0].thread, thread->id());
+// The object's own thread, where event handlers run, calls the object itself,
+// inline: the thread is busy serving this very call, so a posted call would
+// never return. The proxy the test's thread took refuses that thread before
+// the call is recorded or served.
+TEST_F(SimulatorTest, TheObjectsOwnThreadIsServedInlineAndRefusedByTheProxy) {
+  StartClient();
+  const std::function<void(cqg::CQGCEL&)> calls[] = {
+      [](cqg::CQGCEL& client) { client.Startup(); },
+      [](cqg::CQGCEL& client) { client.FindConnectionPoint(); },
+      [](cqg::CQGCEL& client) { client.APIConfiguration(); },
+  };
+  for (const auto& call : calls) {
+    const com::HRESULT refusal = thread->apartment()->Call([&] {
+      try {
+        call(*cel);
+      } catch (const com::ComError& error) {
+        return error.hr();
+      }
+      return com::S_OK;
+    });
+    EXPECT_EQ(refusal, com::RPC_E_WRONG_THREAD);
+  }
+  EXPECT_TRUE(simulator->Calls().empty());
+  thread->apartment()->Call([this] { object->Startup(); });
+  simulator->Sync();
+  const auto served = simulator->Calls();
+  ASSERT_EQ(served.size(), 1u);
+  EXPECT_EQ(served[0].member, "CQGCEL.Startup");
+  EXPECT_EQ(served[0].thread, thread->id());
 }
 
 TEST_F(SimulatorTest, StartupAnswersCELStartedToEverySinkInAttachOrder) {
