@@ -2,11 +2,14 @@
 # make test      install what is missing, build into build/, run every test
 # make sanitize  the same suite under ASan+UBSan (build-asan/) and TSan (build-tsan/)
 # make bench     the benchmarks against their peers (installs the peers)
+# make soak SESSIONS=N SEED=S   N seeded adversarial sessions of the order path
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+SESSIONS ?= 1000
+SEED ?= 1
 
-.PHONY: all deps configure build demo test sanitize asan tsan bench format clean
+.PHONY: all deps configure build demo test sanitize asan tsan bench soak format clean
 
 all: build
 
@@ -44,6 +47,10 @@ bench:
 	bench/gateway/run build-bench/bench/bench_gateway
 	cmake --build build-bench -j $(JOBS) --target zantrix_python
 	PYTHONPATH=build-bench/python /usr/bin/python3 bench/python/bench_python.py
+
+soak: configure
+	cmake --build $(BUILD) -j $(JOBS) --target money_path_soak
+	$(BUILD)/tests/money_path_soak --sessions $(SESSIONS) --seed $(SEED)
 
 format:
 	clang-format -i $$(git ls-files '*.h' '*.cpp')
