@@ -360,7 +360,15 @@ TEST_F(VexGateOrderTest, ThePlacedOrderIsFoundUnderEveryHandOver) {
     ASSERT_FALSE(gateway->orders().empty()) << c.name;
     EXPECT_EQ(gateway->orders().back().order_id, guid) << c.name;
     EXPECT_EQ(gateway->orders().back().status, OrderStatus::FILLED) << c.name;
-    for (const auto& line : TakeOutput()) {
+    // An arrival under another GUID than the order was created with is the
+    // placed order, traced as an error.
+    const auto lines = TakeOutput();
+    EXPECT_EQ(HasText(lines, "Error: orderid " + guid +
+                                 " arrived while another order was being placed; it is taken "
+                                 "as the placed order"),
+              c.quirks.guidChangesOnPlace)
+        << c.name;
+    for (const auto& line : lines) {
       EXPECT_FALSE(line.text.ends_with("is not placed by algo")) << c.name << ": " << line.text;
     }
   }
@@ -427,6 +435,116 @@ TEST_F(VexGateOrderTest, AnOrderEventThatGetsSomethingWrongStillHandsOnItsFill) 
     EXPECT_EQ(deals[0].order_id, guid) << name;
     simulator->SetQuotes("EPZ4", {{cel::qtAsk, 5000.25, 1}});
   }
+}
+
+// A fill the client reports again, on a later event or after its accounts
+// reload, is booked once: its event's update is still handed on, and the
+// skip is traced.
+TEST_F(VexGateOrderTest, AFillReportedAgainIsBookedOnce) {
+  simulator->SetQuirks({.repeatFillsOnReload = true});
+  for (const bool on_reload : {false, true}) {
+    gateway->take_calls();
+    const std::string guid =
+        vex->place_order({.security = EP, .quantity = 2, .order_type = OrderType::MARKET});
+    simulator->Sync();
+    const auto updates_of = [&] {
+      const auto orders = gateway->orders();
+      return std::count_if(orders.begin(), orders.end(),
+                           [&](const auto& update) { return update.order_id == guid; });
+    };
+    const auto updates = updates_of();
+    TakeOutput();
+    if (on_reload) {
+      vex->subscribe_account_and_positions(101);
+    } else {
+      simulator->RepeatFill(guid);
+    }
+    const auto lines = TakeOutput();
+    const auto deals = gateway->deals();
+    ASSERT_EQ(deals.size(), 1u) << on_reload;
+    EXPECT_EQ(updates_of(), updates + 1) << on_reload;
+    EXPECT_TRUE(HasText(lines, "fill " + deals[0].deal_id + " of orderid " + guid +
+                                   " was handed on before: it is not booked again"))
+        << on_reload;
+  }
+}
+
+// A property the client leaves empty does not lose the update: the status
+// reaches the gateway, and the empty value is made up (the last one handed
+// on, the fills booked, the time of arrival), traced once per order.
+TEST_F(VexGateOrderTest, AnEmptyPropertyIsMadeUpAndTracedOnce) {
+  const struct {
+    cqgsim::OrderEventDefect defect;
+    const char* traced;
+  } cases[] = {
+      {cqgsim::OrderEventDefect::EmptyFilledQuantity,
+       "opFilledQuantity holds no value: the quantity filled so far stands in"},
+      {cqgsim::OrderEventDefect::EmptyAveragePrice,
+       "opAverageFillPrice holds no value: its last price stands in"},
+      {cqgsim::OrderEventDefect::EmptyTimestamp,
+       "opEventServerTimestamp holds no value: the time of arrival stands in"},
+      {cqgsim::OrderEventDefect::EmptyStatus,
+       "opGWStatus holds no value: its last status stands in"},
+  };
+  for (const auto& c : cases) {
+    gateway->take_calls();
+    const std::string guid = vex->place_order(Limit(Direction::LONG, 4990));
+    simulator->Sync();
+    TakeOutput();
+    simulator->DefectNextOrderEvent(c.defect);  // the fill
+    simulator->SetQuotes("EPZ4", {{cel::qtAsk, 4990.0, 1}});
+    simulator->DefectNextOrderEvent(c.defect);
+    simulator->SetOrderStatus(guid, cel::osFilled);
+    const auto lines = TakeOutput();
+    const auto orders = gateway->orders();
+    ASSERT_EQ(orders.size(), 3u) << c.traced;
+    EXPECT_EQ(orders[1].filled_quantity, 2) << c.traced;
+    EXPECT_EQ(orders[2].filled_quantity, 2) << c.traced;
+    if (c.defect != cqgsim::OrderEventDefect::EmptyAveragePrice) {
+      EXPECT_EQ(orders[2].filled_avg_price, 4990) << c.traced;
+    }
+    EXPECT_EQ(orders[2].status, c.defect == cqgsim::OrderEventDefect::EmptyStatus
+                                    ? OrderStatus::SUBMITTED
+                                    : OrderStatus::FILLED)
+        << c.traced;
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), Line{worker, "order " + guid + ": " + c.traced}),
+              1)
+        << c.traced;
+    EXPECT_EQ(gateway->deals().size(), 1u) << c.traced;
+    simulator->SetQuotes("EPZ4", {{cel::qtAsk, 5000.25, 1}});
+  }
+}
+
+// Fills made while the gateway connection was down reach the gateway object
+// when it comes back: the order's update, then each fill once.
+TEST_F(VexGateOrderTest, AnOutageLosesNoFillOfTheGatewaysOrders) {
+  simulator->SetQuirks({.partialFills = true});
+  const std::string guid = vex->place_order(Limit(Direction::LONG, 4990));
+  simulator->Sync();
+  gateway->take_calls();
+  simulator->SetGWConnectionStatus(cel::csConnectionDown);
+  simulator->SetQuotes("EPZ4", {{cel::qtAsk, 4990.0, 1}});
+  simulator->SetQuotes("EPZ4", {{cel::qtAsk, 4989.0, 1}});
+  simulator->SetQuotes("EPZ4", {{cel::qtAsk, 4988.0, 1}});
+  simulator->Sync();
+  EXPECT_TRUE(gateway->calls().empty());
+  simulator->SetGWConnectionStatus(cel::csConnectionUp);
+  simulator->Sync();
+  double dealt = 0;
+  for (const auto& deal : gateway->deals()) dealt += deal.filled_quantity;
+  const auto venue = simulator->Orders();
+  ASSERT_EQ(venue.size(), 1u);
+  EXPECT_EQ(dealt, static_cast<double>(venue[0].filledQuantity));
+  EXPECT_GT(dealt, 0);
+  ASSERT_FALSE(gateway->orders().empty());
+  EXPECT_EQ(gateway->orders().front().order_id, guid);
+  EXPECT_EQ(gateway->orders().front().filled_quantity, dealt);
+  // A second reconnection finds nothing new.
+  gateway->take_calls();
+  simulator->SetGWConnectionStatus(cel::csConnectionDown);
+  simulator->SetGWConnectionStatus(cel::csConnectionUp);
+  simulator->Sync();
+  EXPECT_TRUE(gateway->calls().empty());
 }
 
 TEST_F(VexGateOrderTest, CancellingReportsTheCancelledOrder) {
