@@ -14,12 +14,18 @@ using framework::OrderUpdate;
 using Sort = OwnOrders::Sort;
 
 OrderUpdate update(const std::string& id, OrderStatus status) {
-  return {.order_id = id, .updated_time = {}, .filled_avg_price = 0, .filled_quantity = 0,
+  return {.order_id = id,
+          .updated_time = {},
+          .filled_avg_price = 0,
+          .filled_quantity = 0,
           .status = status};
 }
 
 DealUpdate deal(const std::string& id, const std::string& fill) {
-  return {.deal_id = fill, .order_id = id, .updated_time = {}, .filled_avg_price = 10,
+  return {.deal_id = fill,
+          .order_id = id,
+          .updated_time = {},
+          .filled_avg_price = 10,
           .filled_quantity = 1};
 }
 

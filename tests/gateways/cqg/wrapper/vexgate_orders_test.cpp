@@ -507,8 +507,8 @@ TEST_F(VexGateOrderTest, AnEmptyPropertyIsMadeUpAndTracedOnce) {
                                     ? OrderStatus::SUBMITTED
                                     : OrderStatus::FILLED)
         << c.traced;
-    EXPECT_EQ(std::count(lines.begin(), lines.end(), Line{worker, "order " + guid + ": " + c.traced}),
-              1)
+    EXPECT_EQ(
+        std::count(lines.begin(), lines.end(), Line{worker, "order " + guid + ": " + c.traced}), 1)
         << c.traced;
     EXPECT_EQ(gateway->deals().size(), 1u) << c.traced;
     simulator->SetQuotes("EPZ4", {{cel::qtAsk, 5000.25, 1}});

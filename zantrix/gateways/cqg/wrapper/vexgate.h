@@ -287,7 +287,7 @@ class VexGate : public CELSinkBase {
   // One lookup of the gateway under a guard of its own.
   std::optional<core::Security> security_of(const std::string& cqg_symbol) const;
   Standing arrival_of(const std::string& guid, bool added);
-  static std::string guid_of(cel::Order& order);
+  static std::string guid_of(cel::Order& order, cel::OrderProperties& properties);
   // The order part of an order event: the hand-over of an arrival and the
   // order update. `deal` is the event's normal fill, if any.
   void handle_order_change(framework::BaseGateway& target, cel::eChangeType changeType,
@@ -296,7 +296,7 @@ class VexGate : public CELSinkBase {
                            framework::DateTime arrival);
   // The order's update as it stands; `fresh_fill` is the quantity of fills
   // about to be handed on with it.
-  framework::OrderUpdate make_update(cel::Order& order, const std::string& orderid,
+  framework::OrderUpdate make_update(cel::OrderProperties& properties, const std::string& orderid,
                                      double fresh_fill, framework::DateTime arrival);
   void hand_on_deal(framework::BaseGateway& target, const framework::DealUpdate& deal);
   // Hands on what the client's orders show and their lost events did not

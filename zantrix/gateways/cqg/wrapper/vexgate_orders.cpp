@@ -246,8 +246,7 @@ std::string VexGate::place_order(const framework::Order& order) {
 
 void VexGate::cancel_order(const std::string& orderid) {
   refuse_proxy_on_worker("cancel_order");
-  const auto order =
-      detail::returned(client()->Orders(), "CQGCEL.Orders")->ItemByGuid(orderid);
+  const auto order = detail::returned(client()->Orders(), "CQGCEL.Orders")->ItemByGuid(orderid);
   if (!order) throw framework::ValueError("Order " + orderid + " can not be found!");
   order->Cancel();
 }
@@ -289,16 +288,16 @@ VexGate::Standing VexGate::arrival_of(const std::string& guid, bool added) {
 // reaches the gateway; a property the client left empty is made up as the
 // ledger says (the last status, price or quantity handed on, the fills booked,
 // the time of arrival), traced once per order and property.
-framework::OrderUpdate VexGate::make_update(cel::Order& order, const std::string& orderid,
-                                            double fresh_fill, framework::DateTime arrival) {
-  const auto properties = detail::require(order.Properties(), "order property collection");
-  const auto gw_status = property_value(*properties, cel::opGWStatus, "opGWStatus");
+framework::OrderUpdate VexGate::make_update(cel::OrderProperties& properties,
+                                            const std::string& orderid, double fresh_fill,
+                                            framework::DateTime arrival) {
+  const auto gw_status = property_value(properties, cel::opGWStatus, "opGWStatus");
   const auto server_time =
-      property_value(*properties, cel::opEventServerTimestamp, "opEventServerTimestamp");
+      property_value(properties, cel::opEventServerTimestamp, "opEventServerTimestamp");
   const auto average_fill_price =
-      property_value(*properties, cel::opAverageFillPrice, "opAverageFillPrice");
+      property_value(properties, cel::opAverageFillPrice, "opAverageFillPrice");
   const auto filled_quantity =
-      property_value(*properties, cel::opFilledQuantity, "opFilledQuantity");
+      property_value(properties, cel::opFilledQuantity, "opFilledQuantity");
 
   std::optional<framework::OrderStatus> status;
   if (!holds_nothing(gw_status)) {
@@ -325,7 +324,8 @@ framework::OrderUpdate VexGate::make_update(cel::Order& order, const std::string
       empty(state.empty_status, "opGWStatus holds no value: its last status stands in");
     }
     if (holds_nothing(server_time)) {
-      empty(state.empty_time, "opEventServerTimestamp holds no value: the time of arrival stands in");
+      empty(state.empty_time,
+            "opEventServerTimestamp holds no value: the time of arrival stands in");
     } else {
       update.updated_time = detail::whole_seconds(
           value_as<framework::DateTime>(server_time, "opEventServerTimestamp"));
@@ -354,9 +354,8 @@ framework::OrderUpdate VexGate::make_update(cel::Order& order, const std::string
 
 // The order's GUID: its opGUID, or the order's own GUID where that holds no
 // text.
-std::string VexGate::guid_of(cel::Order& order) {
-  const auto properties = detail::require(order.Properties(), "order property collection");
-  const auto guid = property_value(*properties, cel::opGUID, "opGUID");
+std::string VexGate::guid_of(cel::Order& order, cel::OrderProperties& properties) {
+  const auto guid = property_value(properties, cel::opGUID, "opGUID");
   const auto* text = std::get_if<std::string>(&guid);
   std::string found = text != nullptr && !text->empty() ? *text : order.GUID();
   if (found.empty()) throw framework::ValueError("opGUID holds no value");
@@ -380,7 +379,7 @@ void VexGate::OnOrderChanged(cel::eChangeType changeType, std::shared_ptr<cel::O
   if (cqgFill && cqgFill->Status() == cel::fsNormal) {
     const auto filled = cqgFill->Order();
     if (!order) order = filled;
-    std::string deal_order = filled ? filled->GUID() : order ? guid_of(*order) : "";
+    std::string deal_order = filled ? filled->GUID() : order ? order->GUID() : "";
     if (deal_order.empty()) {
       throw std::runtime_error("the fill " + cqgFill->Id() + " names no order");
     }
@@ -405,7 +404,8 @@ void VexGate::handle_order_change(framework::BaseGateway& target, cel::eChangeTy
                                   const std::shared_ptr<cel::Order>& order,
                                   const std::optional<framework::DealUpdate>& deal,
                                   framework::DateTime arrival) {
-  const std::string orderid = guid_of(*order);
+  const auto properties = detail::require(order->Properties(), "order property collection");
+  const std::string orderid = guid_of(*order, *properties);
   const bool added = changeType == cel::ctAdded;
   if (!added && changeType != cel::ctChanged && changeType != cel::ctRemoved) return;
   bool update = !added || deal.has_value();
@@ -440,7 +440,7 @@ void VexGate::handle_order_change(framework::BaseGateway& target, cel::eChangeTy
     const std::lock_guard guard(order_mutex_);
     if (!ledger_.handed_on(deal->order_id, deal->deal_id)) fresh_fill = deal->filled_quantity;
   }
-  target.process_order(make_update(*order, orderid, fresh_fill, arrival));
+  target.process_order(make_update(*properties, orderid, fresh_fill, arrival));
 }
 
 // A fill handed on before is not booked again; the skip is traced.
@@ -448,8 +448,8 @@ void VexGate::hand_on_deal(framework::BaseGateway& target, const framework::Deal
   bool fresh;
   {
     const std::lock_guard guard(order_mutex_);
-    fresh = ledger_.hand_on(deal.order_id, deal.deal_id, deal.filled_quantity,
-                            deal.filled_avg_price);
+    fresh =
+        ledger_.hand_on(deal.order_id, deal.deal_id, deal.filled_quantity, deal.filled_avg_price);
   }
   if (!fresh) {
     Trace("fill " + deal.deal_id + " of orderid " + deal.order_id +
@@ -490,7 +490,8 @@ void VexGate::reconcile_orders() {
 
 void VexGate::reconcile_order(framework::BaseGateway& target, cel::Order& order,
                               framework::DateTime arrival) {
-  const std::string orderid = guid_of(order);
+  const auto properties = detail::require(order.Properties(), "order property collection");
+  const std::string orderid = guid_of(order, *properties);
   std::optional<framework::OrderStatus> last_status;
   double last_filled = 0;
   {
@@ -518,10 +519,11 @@ void VexGate::reconcile_order(framework::BaseGateway& target, cel::Order& order,
       missed.push_back(std::move(deal));
     }
   }
-  const auto update = make_update(order, orderid, missed_quantity, arrival);
+  const auto update = make_update(*properties, orderid, missed_quantity, arrival);
   if (update.status != last_status || update.filled_quantity != last_filled) {
-    Trace("orderid " + orderid + " reconciled: " + std::string(framework::to_string(update.status)) +
-          ", filled " + framework::format_number(update.filled_quantity));
+    Trace("orderid " + orderid +
+          " reconciled: " + std::string(framework::to_string(update.status)) + ", filled " +
+          framework::format_number(update.filled_quantity));
     target.process_order(update);
   }
   for (const auto& deal : missed) hand_on_deal(target, deal);

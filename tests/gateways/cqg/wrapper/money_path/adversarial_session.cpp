@@ -106,9 +106,7 @@ class Engine {
   bool knows(const std::string& id) const { return own_.owns(id); }
   double position(std::size_t instrument) const { return position_[instrument]; }
   const std::vector<framework::DealUpdate>& deals() const { return deals_; }
-  const std::map<std::string, framework::OrderUpdate>& last_updates() const {
-    return last_update_;
-  }
+  const std::map<std::string, framework::OrderUpdate>& last_updates() const { return last_update_; }
   std::size_t repeated() const { return own_.repeated(); }
 
  private:
@@ -269,9 +267,9 @@ class Session {
   void move_market(std::size_t i) {
     const double tick = INSTRUMENTS[i].tick;
     mid_[i] += tick * (static_cast<double>(pick(9)) - 4);
-    simulator_.SetQuotes(INSTRUMENTS[i].full_name,
-                         {{cel::qtBid, mid_[i], 5}, {cel::qtAsk, mid_[i] + tick, 5},
-                          {cel::qtTrade, mid_[i], 1}});
+    simulator_.SetQuotes(
+        INSTRUMENTS[i].full_name,
+        {{cel::qtBid, mid_[i], 5}, {cel::qtAsk, mid_[i] + tick, 5}, {cel::qtTrade, mid_[i], 1}});
   }
 
   void cancel() {
