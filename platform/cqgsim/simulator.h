@@ -155,4 +155,16 @@ class Simulator {
 std::shared_ptr<Simulator> Register();
 void Unregister();
 
+// Keeps the library registered (Register) for the object's life and removes
+// it (Unregister) at the end: a session's scope.
+class Registration {
+ public:
+  Registration() : simulator(Register()) {}
+  ~Registration() { Unregister(); }
+  Registration(const Registration&) = delete;
+  Registration& operator=(const Registration&) = delete;
+
+  const std::shared_ptr<Simulator> simulator;
+};
+
 }  // namespace platform::cqgsim

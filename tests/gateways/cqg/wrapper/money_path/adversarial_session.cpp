@@ -53,17 +53,6 @@ bool finished(OrderStatus status) {
          status == OrderStatus::FAILED;
 }
 
-// Keeps the simulated client library registered for one session.
-class Registration {
- public:
-  Registration() : simulator(cqgsim::Register()) {}
-  ~Registration() { cqgsim::Unregister(); }
-  Registration(const Registration&) = delete;
-  Registration& operator=(const Registration&) = delete;
-
-  const std::shared_ptr<cqgsim::Simulator> simulator;
-};
-
 // The engine: it places orders, learns their ids from place_order or from
 // the error of a placement that could not be confirmed, and books what the
 // gateway hands on from its own thread, holding updates of ids it does not
@@ -395,7 +384,7 @@ class Session {
   std::mt19937_64 random_;
   SessionReport report_;
   platform::com::ComInitialization com_;
-  Registration registration_;
+  cqgsim::Registration registration_;
   cqgsim::Simulator& simulator_;
   RecordingGateway gateway_;
   // After the gateway: the environment ends before the gateway its handlers
