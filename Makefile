@@ -2,6 +2,7 @@
 # make test      install what is missing, build into build/, run every test
 # make sanitize  the same suite under ASan+UBSan (build-asan/) and TSan (build-tsan/)
 # make bench     the benchmarks against their peers (installs the peers)
+# make soak-demo the demo over months of replayed history with the venue misbehaving (REPEAT=4 passes)
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
@@ -22,6 +23,12 @@ build: configure
 demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target zantrix
 	$(BUILD)/apps/zantrix --config examples/zantrix_config.json demo
+
+.PHONY: soak-demo
+soak-demo: REPEAT ?= 4
+soak-demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target zantrix
+	$(BUILD)/apps/zantrix --config examples/zantrix_config.json demo --repeat $(REPEAT) --soak
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

@@ -74,12 +74,19 @@ void MovingAverageCross::on_deal(const framework::DealUpdate& deal) {
 std::vector<Decision> MovingAverageCross::on_bar(std::size_t i, std::span<const core::Bar> bars,
                                                  std::size_t bar_number, framework::DateTime now) {
   Book& book = books_.at(i);
+  if (book.working && book.working->cancelled_at &&
+      bar_number >= *book.working->cancelled_at + options_.patience) {
+    // The venue answered the cancellation with no final status (one it
+    // reported empty): the order is taken as ended. A deal it still brings
+    // moves the position all the same.
+    book.working.reset();
+  }
   if (book.working) {
     const Working& working = *book.working;
-    const bool due = working.cancelled_at ? bar_number >= *working.cancelled_at + options_.patience
-                                          : working.type == OrderType::LIMIT &&
-                                                bar_number >= working.placed_at + options_.patience;
-    if (due) return {CancelOrder{i, working.order_id}};
+    if (working.type == OrderType::LIMIT && !working.cancelled_at &&
+        bar_number >= working.placed_at + options_.patience) {
+      return {CancelOrder{i, working.order_id}};
+    }
     return {};
   }
   if (bars.size() >= options_.slow && options_.fast <= options_.slow) {

@@ -7,11 +7,11 @@
 // a limit order at the near side of the book (the best bid to buy, the best
 // ask to sell), cancelled after `patience` bars without a fill, after which the
 // next opening order of that instrument goes to the market. An instrument has
-// at most one working order. An order ends with its final status, or once its
-// deals add up to its quantity (a venue may report a fill's status empty); a
-// cancellation that brings no final status within `patience` bars is sent
-// again. The position is the sum of the deals, each booked once by the
-// session.
+// at most one working order. An order ends with its final status, once its
+// deals add up to its quantity, or `patience` bars after its cancellation was
+// sent: a venue may report a status empty, and the gateway hands on no answer
+// to a cancellation of an order that has ended. The position is the sum of
+// the deals, each booked once by the session, whenever they come.
 //
 // The strategy only decides: the session carries its decisions out and feeds
 // it the gateway's records. It is used from one thread.
@@ -80,7 +80,7 @@ class MovingAverageCross {
     std::string order_id;
     framework::OrderType type;
     std::size_t placed_at;
-    // The bar of the latest cancellation sent, if any.
+    // The bar its cancellation was sent on, if it was.
     std::optional<std::size_t> cancelled_at = std::nullopt;
   };
   struct Placed {
