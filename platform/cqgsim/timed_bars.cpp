@@ -169,7 +169,7 @@ std::shared_ptr<cqg::TimedBarsRequest> TimedBars::Request() {
 
 void TimedBars::Append(const BarSetup& bar) {
   bars.push_back(Make(bar));
-  const long asked = std::max(0L, request->rangeStart - request->rangeEnd);
+  const long asked = std::max(1L, request->rangeStart - request->rangeEnd);
   if (bars.size() > static_cast<std::size_t>(asked) + 1) bars.erase(bars.begin());
 }
 

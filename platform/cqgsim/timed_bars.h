@@ -8,8 +8,9 @@
 // grows as the simulator completes bars, while its request's UpdatesEnabled
 // is true and until RemoveTimedBars; a replayed bar (venue.h) replaces its
 // last bar before the next one starts forming. It keeps at most the bars its
-// request asked for (RangeStart - RangeEnd) plus the one forming, the oldest
-// dropped first, so that a series fed for months stays its asked-for size.
+// request asked for (RangeStart - RangeEnd, at least one: the bar that has
+// just completed) plus the one forming, the oldest dropped first, so that a
+// series fed for months stays its asked-for size.
 //
 // A bar field without a valid value holds INVALID_BAR_VALUE; so do the
 // contract and commodity volumes of a request that did not include them.
