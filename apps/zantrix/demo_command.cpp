@@ -300,7 +300,8 @@ int run_demo(std::span<const std::string> words) {
   std::printf("session log: %s\n", log.c_str());
   std::printf("wall time: %s\n",
               seconds(std::chrono::steady_clock::now() - started).c_str());
-  const bool kept = !soak || report_soak(result, footprints, session_time);
+  bool kept = true;
+  if (soak) kept = report_soak(result, footprints, session_time);
   if (result.interrupted) return 130;
   return kept ? 0 : 1;
 }
