@@ -29,11 +29,11 @@
 // - a bar series with no bars set is generated, like RunMarket's quotes,
 //   from the seeded random sequence; the same seed and the same calls give
 //   the same session, GUIDs and time stamps included;
-// - an instrument keeps at most its newest BAR_HISTORY bars of each period
-//   (more than any request may ask for), the oldest dropped first as bars are
-//   added, and a bar series at most the bars its request asked for plus the
-//   bar still forming (timed_bars.h), so that a replay of any length holds
-//   the same bars in memory;
+// - an instrument keeps at most its newest BAR_HISTORY bars of each period,
+//   the oldest dropped first as bars are added (a request asking for more
+//   gets those), and a bar series at most the bars its request asked for plus
+//   the bar still forming (timed_bars.h), so that a replay of any length
+//   holds the same bars in memory;
 // - a replayed bar (ReplayBar) is traded through before it completes: the
 //   market walks its open, its low then its high (its high then its low when
 //   it closes below its open) and its close, each point a bid at the price,
