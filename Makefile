@@ -3,13 +3,15 @@
 # make sanitize  the same suite under ASan+UBSan (build-asan/) and TSan (build-tsan/)
 # make bench     the benchmarks against their peers (installs the peers)
 # make soak SESSIONS=N SEED=S   N seeded adversarial sessions of the order path
+# make soak-demo REPEAT=N       the demo over N passes of its history with the venue misbehaving
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 SESSIONS ?= 1000
 SEED ?= 1
+REPEAT ?= 4
 
-.PHONY: all deps configure build demo test sanitize asan tsan bench soak format clean
+.PHONY: all deps configure build demo test sanitize asan tsan bench soak soak-demo format clean
 
 all: build
 
@@ -51,6 +53,10 @@ bench:
 soak: configure
 	cmake --build $(BUILD) -j $(JOBS) --target money_path_soak
 	$(BUILD)/tests/money_path_soak --sessions $(SESSIONS) --seed $(SEED)
+
+soak-demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target zantrix
+	$(BUILD)/apps/zantrix --config examples/zantrix_config.json demo --repeat $(REPEAT) --soak
 
 format:
 	clang-format -i $$(git ls-files '*.h' '*.cpp')

@@ -7,6 +7,13 @@
 // session ends after the current minute, logs off, shuts the client
 // environment down and closes the record store, and the report covers what
 // was traded; the exit status is then 130.
+//
+// --repeat N replays the tape N times, each pass weeks after the one before,
+// for a session of several months. --soak turns on the simulated venue's
+// misbehaviour and, after the report, prints the process's resident memory at
+// the start of the replay, at the end of each pass and at the end, the events
+// the gateway handed on per second, the orders and deals, and the trader's
+// invariants; a broken invariant makes the exit status 1.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -16,12 +23,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "apps/zantrix/arguments.h"
 #include "apps/zantrix/commands.h"
 #include "apps/zantrix/demo/market_tape.h"
 #include "apps/zantrix/demo/session.h"
+#include "apps/zantrix/demo/session_invariants.h"
 #include "apps/zantrix/demo/session_report.h"
 #include "zantrix/framework/datetime.h"
 #include "zantrix/framework/errors.h"
@@ -109,12 +119,95 @@ std::string seconds(std::chrono::steady_clock::duration d) {
   return text;
 }
 
+// The venue's faults in a soak, each at a rate a week of trading meets many
+// times over, and an order that can trade filled in its arrival.
+constexpr platform::cqgsim::Misbehaviour kSoakMisbehaviour{.partialFill = 0.3,
+                                                           .repeatFill = 0.2,
+                                                           .repeatFillOnReload = 0,
+                                                           .placeFailsAfterArrival = 0.05,
+                                                           .emptyProperty = 0.1,
+                                                           .nullOrderWithFill = 0.05};
+constexpr platform::cqgsim::Quirks kSoakQuirks{.fillOnArrival = true};
+
+// The process's resident memory (VmRSS) in bytes, when the system tells it.
+std::optional<double> resident_bytes() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return 1024.0 * std::stod(line.substr(6));
+  }
+  return std::nullopt;
+}
+
+std::string mebibytes(std::optional<double> bytes) {
+  if (!bytes) return "unknown";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MiB", *bytes / (1024.0 * 1024.0));
+  return text;
+}
+
+// The soak's view of the replay at one moment.
+struct Footprint {
+  framework::DateTime time;
+  std::size_t deals;
+  std::optional<double> resident;
+};
+
+// Prints the soak's figures; false when an invariant broke.
+bool report_soak(const demo::SessionResult& result, const std::vector<Footprint>& footprints,
+                 std::chrono::steady_clock::duration session_time) {
+  std::printf("\nsoak: %zu minutes over %zu trading days, with the venue misbehaving\n",
+              result.minutes, result.days);
+  if (!footprints.empty()) {
+    const Footprint& first = footprints.front();
+    const Footprint& last = footprints.back();
+    std::printf("resident memory: %s at the start of the replay, %s at the end\n",
+                mebibytes(first.resident).c_str(), mebibytes(last.resident).c_str());
+    for (std::size_t i = 1; i < footprints.size(); ++i) {
+      std::printf("  %s: %s, %zu deals\n", framework::format_datetime(footprints[i].time).c_str(),
+                  mebibytes(footprints[i].resident).c_str(), footprints[i].deals);
+    }
+    const auto per_deal = [&](const Footprint& from) -> std::optional<double> {
+      if (!from.resident || !last.resident || last.deals <= from.deals) return std::nullopt;
+      return (*last.resident - *from.resident) / static_cast<double>(last.deals - from.deals);
+    };
+    if (const auto whole = per_deal(first)) {
+      std::printf("growth: %.0f bytes per deal over the replay", *whole);
+      // The first pass also fills the market's bounded bar and tick histories.
+      if (const auto later = footprints.size() > 2 ? per_deal(footprints[1]) : std::nullopt) {
+        std::printf(", %.0f after the first pass", *later);
+      }
+      std::printf("\n");
+    }
+  }
+  const auto& events = result.handed_on;
+  const double elapsed = std::chrono::duration<double>(session_time).count();
+  std::printf(
+      "events handed on: %zu (%zu quotes, %zu order books, %zu order updates, %zu deals) in "
+      "%.1f s, %.0f per second\n",
+      events.total(), events.quotes, events.orderbooks, events.orders, events.deals, elapsed,
+      elapsed > 0 ? static_cast<double>(events.total()) / elapsed : 0.0);
+  std::printf("orders: %zu (%zu unconfirmed), deals: %zu, repeated deals refused: %zu\n",
+              result.orders, result.unconfirmed_orders, result.deals.size(), result.repeated_deals);
+  const auto broken = demo::broken_invariants(result);
+  if (broken.empty()) {
+    std::printf(
+        "invariants hold: each of the market's %zu fills is one deal; positions equal the "
+        "venue's\n",
+        result.market_fills.size());
+  }
+  for (const auto& line : broken) std::printf("invariant broken: %s\n", line.c_str());
+  return broken.empty();
+}
+
 }  // namespace
 
 int run_demo(std::span<const std::string> words) {
   const auto started = std::chrono::steady_clock::now();
-  const Arguments args(
-      words, {"--html", "--csv", "--log", "--fast", "--slow", "--patience", "--cash", "--seed"}, {});
+  const Arguments args(words,
+                       {"--html", "--csv", "--log", "--fast", "--slow", "--patience", "--cash",
+                        "--seed", "--repeat"},
+                       {"--soak"});
   if (!args.positional().empty()) throw UsageError("demo takes no file: " + args.positional()[0]);
   demo::SessionOptions options;
   options.strategy.fast = static_cast<std::size_t>(args.positive_integer("--fast", 30));
@@ -122,6 +215,12 @@ int run_demo(std::span<const std::string> words) {
   options.strategy.patience = static_cast<std::size_t>(args.positive_integer("--patience", 5));
   options.starting_cash = static_cast<double>(args.positive_integer("--cash", 1'000'000));
   options.seed = static_cast<std::uint64_t>(args.positive_integer("--seed", 20240319));
+  options.passes = static_cast<std::size_t>(args.positive_integer("--repeat", 1));
+  const bool soak = args.has("--soak");
+  if (soak) {
+    options.misbehaviour = kSoakMisbehaviour;
+    options.quirks = kSoakQuirks;
+  }
   if (options.strategy.fast >= options.strategy.slow) {
     throw UsageError("--fast must be below --slow");
   }
@@ -148,25 +247,37 @@ int run_demo(std::span<const std::string> words) {
   std::string names;
   for (const auto& instrument : tape.instruments) names += " " + instrument.security.code();
   std::printf("Paper trading%s over %zu trading days (%zu minutes); trace lines go to %s\n",
-              names.c_str(), tape.days, tape.steps.size(), log.c_str());
+              names.c_str(), tape.days * options.passes, tape.steps.size() * options.passes,
+              log.c_str());
 
   demo::SessionResult result;
+  // At the start of the replay, at the end of each pass and at the end.
+  std::vector<Footprint> footprints;
+  std::chrono::steady_clock::duration session_time{};
   {
     OutputDiversion diversion(log);
     const InterruptFlag interrupt;
     options.stop = &interrupt_requested;
     const int console = diversion.console();
-    if (::isatty(console)) {
+    const bool shown_on_console = ::isatty(console) != 0;
+    if (shown_on_console || soak) {
+      const std::size_t per_pass = tape.steps.size();
       std::size_t shown = 0;
-      options.progress = [console, shown](const demo::SessionProgress& p) mutable {
+      options.progress = [=, &footprints](const demo::SessionProgress& p) mutable {
+        if (soak && (p.step == 1 || p.step % per_pass == 0 || p.step == p.steps)) {
+          footprints.push_back({p.time, p.fills, resident_bytes()});
+        }
+        if (!shown_on_console) return;
         const std::size_t percent = 100 * p.step / p.steps;
         if (p.step != p.steps && percent == shown && p.step % 500 != 0) return;
         shown = percent;
         write_all(console, progress_line(p));
       };
     }
+    const auto session_started = std::chrono::steady_clock::now();
     result = demo::run_session(tape, options);
-    if (options.progress) write_all(console, "\r\033[K");
+    session_time = std::chrono::steady_clock::now() - session_started;
+    if (shown_on_console) write_all(console, "\r\033[K");
   }
 
   const auto report = demo::session_report(result);
@@ -189,7 +300,10 @@ int run_demo(std::span<const std::string> words) {
   std::printf("session log: %s\n", log.c_str());
   std::printf("wall time: %s\n",
               seconds(std::chrono::steady_clock::now() - started).c_str());
-  return result.interrupted ? 130 : 0;
+  bool kept = true;
+  if (soak) kept = report_soak(result, footprints, session_time);
+  if (result.interrupted) return 130;
+  return kept ? 0 : 1;
 }
 
 }  // namespace zantrix::app

@@ -15,6 +15,7 @@ constexpr Command kCommands[] = {
     {"demo", "paper-trade the stored history through the simulated CQG gateway",
      "usage: zantrix [--config FILE] demo [--html PAGE] [--csv DIR] [--log FILE] [--fast 30]\n"
      "                 [--slow 120] [--patience 5] [--cash 1000000] [--seed 20240319]\n"
+     "                 [--repeat 1] [--soak]\n"
      "\n"
      "Replays the one-minute history of HK.00700 and HK.HSImain (DATA_PATH) as the\n"
      "simulated CQG market's quotes, ticks and bars, trades it with a moving-average\n"
@@ -24,6 +25,10 @@ constexpr Command kCommands[] = {
      "and writes it as an HTML page (default: demo_report.html beside the store),\n"
      "with --csv also the tables behind its charts, trades and fees as CSV files;\n"
      "the gateway's trace lines go to --log (default: demo_session.log there).\n"
+     "--repeat N replays the history N times, each pass whole weeks after the last.\n"
+     "--soak makes the simulated venue misbehave (partial and repeated fills, empty\n"
+     "order properties, Place failing after its order arrived) and prints memory,\n"
+     "events per second and the trader's invariants (exit status 1 when one breaks).\n"
      "Ctrl-C ends the session early: it logs off and closes the store (exit status 130).\n",
      &run_demo},
     {"history", "print stored history as CSV, or the day files newest first",

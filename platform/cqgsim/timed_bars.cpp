@@ -1,5 +1,7 @@
 #include "platform/cqgsim/timed_bars.h"
 
+#include <algorithm>
+
 #include "platform/com/error.h"
 
 namespace platform::cqgsim {
@@ -167,6 +169,8 @@ std::shared_ptr<cqg::TimedBarsRequest> TimedBars::Request() {
 
 void TimedBars::Append(const BarSetup& bar) {
   bars.push_back(Make(bar));
+  const long asked = std::max(1L, request->rangeStart - request->rangeEnd);
+  if (bars.size() > static_cast<std::size_t>(asked) + 1) bars.erase(bars.begin());
 }
 
 void TimedBars::ReplaceLast(const BarSetup& bar) {

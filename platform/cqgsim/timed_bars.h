@@ -7,7 +7,10 @@
 // series holds the bars it was resolved with, the last one still forming, and
 // grows as the simulator completes bars, while its request's UpdatesEnabled
 // is true and until RemoveTimedBars; a replayed bar (venue.h) replaces its
-// last bar before the next one starts forming.
+// last bar before the next one starts forming. It keeps at most the bars its
+// request asked for (RangeStart - RangeEnd, at least one: the bar that has
+// just completed) plus the one forming, the oldest dropped first, so that a
+// series fed for months stays its asked-for size.
 //
 // A bar field without a valid value holds INVALID_BAR_VALUE; so do the
 // contract and commodity volumes of a request that did not include them.
@@ -126,6 +129,7 @@ class TimedBars final : public zantrix::framework::cqg::TimedBars {
   std::shared_ptr<zantrix::framework::cqg::TimedBarsRequest> Request() override;
 
   const std::string& key() const { return id; }
+  // Adds `bar` as the newest, dropping the oldest beyond the series' size.
   void Append(const BarSetup& bar);
   // The last bar becomes `bar` (the first one when the series holds none).
   void ReplaceLast(const BarSetup& bar);

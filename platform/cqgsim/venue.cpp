@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
+#include <iterator>
 #include <stdexcept>
 #include <utility>
 
@@ -40,6 +42,11 @@ std::optional<cqg::eTickPriceType> TickTypeOf(cqg::eQuoteType type) {
     default:
       return std::nullopt;
   }
+}
+
+// Drops a listing's oldest bars beyond BAR_HISTORY.
+void KeepNewest(std::deque<BarSetup>& bars) {
+  while (bars.size() > BAR_HISTORY) bars.pop_front();
 }
 
 template <class Object, class Interface>
@@ -252,9 +259,15 @@ void Venue::AppendTicks(Listing& listing, const std::vector<TickSetup>& ticks) {
     listing.ticks.erase(listing.ticks.begin(),
                         listing.ticks.end() - static_cast<std::ptrdiff_t>(TICK_HISTORY));
   }
+  // A series keeps at least the ticks its event will announce.
+  const std::size_t kept = std::max(TICK_HISTORY, ticks.size());
   for (const auto& series : allTicks->items()) {
     if (series->listing != listing.fullName) continue;
     for (const auto& tick : ticks) series->Append(tick);
+    if (series->ticks.size() > 2 * kept) {
+      series->ticks.erase(series->ticks.begin(),
+                          series->ticks.end() - static_cast<std::ptrdiff_t>(kept));
+    }
     Emit(TicksAdded(series, static_cast<long>(ticks.size())));
   }
 }
@@ -362,7 +375,7 @@ void Venue::ResolveTimedBars(const std::shared_ptr<TimedBars>& series) {
   allTimedBars->Add(series);
 }
 
-const std::vector<BarSetup>& Venue::BarsOf(Listing& listing, BarPeriod period, long count) {
+const std::deque<BarSetup>& Venue::BarsOf(Listing& listing, BarPeriod period, long count) {
   auto& bars = listing.bars[period];
   if (!bars.empty()) return bars;
   const std::chrono::microseconds length = LengthOf(period);
@@ -383,11 +396,14 @@ const std::vector<BarSetup>& Venue::BarsOf(Listing& listing, BarPeriod period, l
                     .volume = static_cast<double>(10 + random_() % 100),
                     .tickVolume = static_cast<double>(1 + random_() % 20)});
   }
+  KeepNewest(bars);
   return bars;
 }
 
 void Venue::SetBars(const std::string& symbol, std::vector<BarSetup> bars, BarPeriod period) {
-  RequireListing(symbol).bars[period] = std::move(bars);
+  auto& kept = RequireListing(symbol).bars[period];
+  kept.assign(std::make_move_iterator(bars.begin()), std::make_move_iterator(bars.end()));
+  KeepNewest(kept);
 }
 
 void Venue::AddBar(const std::string& symbol, const BarSetup& bar, BarPeriod period) {
@@ -395,7 +411,9 @@ void Venue::AddBar(const std::string& symbol, const BarSetup& bar, BarPeriod per
 }
 
 void Venue::GrowBars(Listing& listing, const BarSetup& bar, BarPeriod period) {
-  listing.bars[period].push_back(bar);
+  auto& bars = listing.bars[period];
+  bars.push_back(bar);
+  KeepNewest(bars);
   for (const auto& series : allTimedBars->items()) {
     if (series->listing != listing.fullName || series->period != period ||
         !series->request->updatesEnabled) {

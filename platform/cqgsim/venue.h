@@ -23,10 +23,17 @@
 //   position in the instrument and, when normal, enters the script's fill
 //   journal (script.h) once, when the event that reports it is delivered;
 // - bid, ask, trade and settlement quotes also become ticks; an instrument
-//   keeps at least its newest TICK_HISTORY ticks for new tick requests;
+//   keeps at least its newest TICK_HISTORY ticks for new tick requests, and
+//   so does each tick series (at most twice as many, the oldest dropped
+//   first), however long the market runs;
 // - a bar series with no bars set is generated, like RunMarket's quotes,
 //   from the seeded random sequence; the same seed and the same calls give
 //   the same session, GUIDs and time stamps included;
+// - an instrument keeps at most its newest BAR_HISTORY bars of each period,
+//   the oldest dropped first as bars are added (a request asking for more
+//   gets those), and a bar series at most the bars its request asked for plus
+//   the bar still forming (timed_bars.h), so that a replay of any length
+//   holds the same bars in memory;
 // - a replayed bar (ReplayBar) is traded through before it completes: the
 //   market walks its open, its low then its high (its high then its low when
 //   it closes below its open) and its close, each point a bid at the price,
@@ -96,6 +103,7 @@ inline constexpr long BAD_REQUEST_ERROR = 2;
 inline constexpr long ORDER_NOT_WORKING_ERROR = 3;
 
 inline constexpr std::size_t TICK_HISTORY = 10'000;
+inline constexpr std::size_t BAR_HISTORY = 10'000;
 
 struct InstrumentSetup {
   std::string fullName;
@@ -231,7 +239,7 @@ class Venue : public std::enable_shared_from_this<Venue> {
   // delivered before the next is made.
   void RunMarket(const std::string& symbol, long steps);
   // The bars of the symbol's series of `period`, oldest first; the last one
-  // is the bar still forming.
+  // is the bar still forming. Only the newest BAR_HISTORY are kept.
   void SetBars(const std::string& symbol, std::vector<BarSetup> bars, BarPeriod period);
   // `bar` starts forming; the one before it has completed. Series that take
   // updates grow by it and are told (OnTimedBarsAdded).
@@ -282,7 +290,7 @@ class Venue : public std::enable_shared_from_this<Venue> {
     long askVolume = 0;
     long lastVolume = 0;
     std::vector<TickSetup> ticks = {};
-    std::map<BarPeriod, std::vector<BarSetup>> bars = {};
+    std::map<BarPeriod, std::deque<BarSetup>> bars = {};
   };
 
   Listing* FindListing(const std::string& symbol);
@@ -296,7 +304,7 @@ class Venue : public std::enable_shared_from_this<Venue> {
 
   void ApplyQuotes(Listing& listing, const std::vector<QuoteUpdate>& quotes);
   void AppendTicks(Listing& listing, const std::vector<TickSetup>& ticks);
-  const std::vector<BarSetup>& BarsOf(Listing& listing, BarPeriod period, long count);
+  const std::deque<BarSetup>& BarsOf(Listing& listing, BarPeriod period, long count);
   // `bar` starts forming in the listing's bars and in every series that
   // takes updates, which are told (OnTimedBarsAdded).
   void GrowBars(Listing& listing, const BarSetup& bar, BarPeriod period);

@@ -1,8 +1,10 @@
 #include "apps/zantrix/demo/session.h"
 
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <optional>
+#include <string_view>
 #include <utility>
 
 #include "apps/zantrix/demo/trade_journal.h"
@@ -11,6 +13,7 @@
 #include "zantrix/gateways/cqg/tollbook.h"
 #include "zantrix/gateways/cqg/wrapper/ravelhost.h"
 #include "zantrix/gateways/cqg/wrapper/vexgate.h"
+#include "zantrix/gateways/own_orders.h"
 #include "zantrix/gateways/recording_gateway.h"
 #include "zantrix/plugins/sqlite3/db.h"
 
@@ -43,13 +46,41 @@ std::vector<gateways::RecordingGateway::Symbol> symbols_of(
   return symbols;
 }
 
-cqgsim::BarSetup bar_setup(const TapeBar& bar) {
-  return {.timestamp = bar.time,
+// The instruments as the strategy and the result keep them: the bars stay
+// with the tape.
+std::vector<TapeInstrument> without_bars(const std::vector<TapeInstrument>& instruments) {
+  std::vector<TapeInstrument> bare;
+  for (const auto& instrument : instruments) {
+    bare.push_back({.security = instrument.security,
+                    .cqg_full_name = instrument.cqg_full_name,
+                    .cqg_symbol = instrument.cqg_symbol,
+                    .tick_size = instrument.tick_size,
+                    .point_value = instrument.point_value,
+                    .trade_size = instrument.trade_size,
+                    .can_short = instrument.can_short});
+  }
+  return bare;
+}
+
+cqgsim::BarSetup bar_setup(const TapeBar& bar, std::chrono::microseconds shift = {}) {
+  return {.timestamp = bar.time + shift,
           .open = bar.open,
           .high = bar.high,
           .low = bar.low,
           .close = bar.close,
           .volume = bar.volume};
+}
+
+// Whole weeks, so that weekdays stay weekdays, and more than the tape spans,
+// so that a pass starts after the one before it has ended.
+std::chrono::microseconds pass_shift(const MarketTape& tape) {
+  if (tape.steps.empty()) return {};
+  const auto span = tape.steps.back().time - tape.steps.front().time;
+  return std::chrono::weeks(span / std::chrono::weeks(1) + 1);
+}
+
+std::string_view first_line(std::string_view text) {
+  return text.substr(0, text.find('\n'));
 }
 
 // The market before the replay: each instrument quoted at its last warm-up
@@ -88,9 +119,10 @@ class Session {
         options_(options),
         simulator_(*registration_.simulator),
         gateway_(symbols_of(tape.instruments)),
-        strategy_(tape.instruments, options.strategy),
+        strategy_(without_bars(tape.instruments), options.strategy),
         bar_numbers_(tape.instruments.size(), 0),
-        closes_(tape.instruments.size()) {
+        closes_(tape.instruments.size()),
+        pass_shift_(pass_shift(tape)) {
     for (std::size_t i = 0; i < tape.instruments.size(); ++i) {
       const auto& instrument = tape.instruments[i];
       closes_[i] =
@@ -101,17 +133,23 @@ class Session {
 
   SessionResult run() {
     if (tape_.steps.empty()) throw framework::ValueError("the demo has no bars to replay");
+    if (options_.passes == 0) {
+      throw framework::ValueError("the demo replays its tape at least once");
+    }
     connect();
     open_store();
+    simulator_.SetQuirks(options_.quirks);
+    simulator_.SetMisbehaviour(options_.misbehaviour);
     const DateTime start = tape_.steps.front().time;
     snapshot(start - 1min, "Running");
     journal_->flush();
     replay();
-    const DateTime end = tape_.steps[replayed_ == 0 ? 0 : replayed_ - 1].time;
+    const DateTime end = time_at(replayed_ == 0 ? 0 : replayed_ - 1);
     if (!interrupted_) wind_down(end);
     settle();
     snapshot(end, interrupted_ ? "Interrupted" : "Stopped");
     journal_->flush();
+    venue_positions_ = simulator_.Positions();
     vex_->Logoff();
     host_->Shutdown();
     db_->close();
@@ -166,20 +204,33 @@ class Session {
                      options_.group_writes);
   }
 
+  // How far replayed minute `s`, counted over every pass, lies after its
+  // step of the tape.
+  std::chrono::microseconds shift_of(std::size_t s) const {
+    return pass_shift_ * static_cast<std::chrono::microseconds::rep>(s / tape_.steps.size());
+  }
+  DateTime time_at(std::size_t s) const {
+    return tape_.steps[s % tape_.steps.size()].time + shift_of(s);
+  }
+
   void replay() {
     const auto bucket = [&](DateTime t) {
       return std::chrono::floor<std::chrono::minutes>(t).time_since_epoch() /
              options_.snapshot_every;
     };
-    for (std::size_t s = 0; s < tape_.steps.size(); ++s) {
+    const std::size_t per_pass = tape_.steps.size();
+    const std::size_t steps = per_pass * options_.passes;
+    for (std::size_t s = 0; s < steps; ++s) {
       if (options_.stop && options_.stop->load()) {
         interrupted_ = true;
         break;
       }
-      const TapeStep& step = tape_.steps[s];
+      const TapeStep& step = tape_.steps[s % per_pass];
+      const auto shift = shift_of(s);
+      const DateTime now = step.time + shift;
       for (const auto& [i, b] : step.bars) {
         const TapeBar& bar = tape_.instruments[i].bars[b];
-        simulator_.ReplayBar(tape_.instruments[i].cqg_full_name, bar_setup(bar));
+        simulator_.ReplayBar(tape_.instruments[i].cqg_full_name, bar_setup(bar, shift));
         closes_[i] = bar.close;
       }
       simulator_.Sync();
@@ -189,18 +240,17 @@ class Session {
         ++bar_numbers_[i];
         moved.push_back(i);
       }
-      trade(moved, step.time);
+      trade(moved, now);
       replayed_ = s + 1;
-      const bool last = s + 1 == tape_.steps.size();
-      if (last || framework::date_of(tape_.steps[s + 1].time) != framework::date_of(step.time) ||
-          bucket(tape_.steps[s + 1].time) != bucket(step.time)) {
-        snapshot(step.time, "Running");
+      const bool last = s + 1 == steps;
+      if (last || framework::date_of(time_at(s + 1)) != framework::date_of(now) ||
+          bucket(time_at(s + 1)) != bucket(now)) {
+        snapshot(now, "Running");
       }
       // The minute's rows, in one commit.
       journal_->flush();
       if (options_.progress) {
-        options_.progress({s + 1, tape_.steps.size(), step.time, orders_, deals_.size(),
-                           snapshots_.back().value});
+        options_.progress({s + 1, steps, now, orders_, deals_.size(), snapshots_.back().value});
       }
     }
   }
@@ -245,39 +295,75 @@ class Session {
     for (const auto& decision : decisions) {
       if (const auto* place = std::get_if<PlaceOrder>(&decision)) {
         framework::Order order = place->order;
-        order.order_id = vex_->place_order(order);
+        order.order_id = place_order(order);
         journal_->record_order(order, order.order_id);
         strategy_.placed(*place, order.order_id, bar_numbers_[place->instrument]);
         orders_by_id_.insert_or_assign(order.order_id, order);
         ++orders_;
         ++(order.order_type == framework::OrderType::MARKET ? market_orders_ : limit_orders_);
+        // What came for the order before its id was known.
+        for (const auto& update : own_.adopt(order.order_id)) book(update);
       } else {
         const auto& cancel = std::get<CancelOrder>(decision);
         vex_->cancel_order(cancel.order_id);
-        strategy_.cancel_sent(cancel);
+        strategy_.cancel_sent(cancel, bar_numbers_[cancel.instrument]);
         ++cancels_sent_;
       }
     }
     return !decisions.empty();
   }
 
+  // The id the order has at the venue. A placement the gateway could not
+  // confirm may still rest and fill there, so its order is kept under the id
+  // its error carries, like any other.
+  std::string place_order(const framework::Order& order) {
+    try {
+      return vex_->place_order(order);
+    } catch (const framework::OrderPlacingError& error) {
+      std::string line = "order " + error.order_id() + " kept, its placement unconfirmed: ";
+      line += first_line(error.what());
+      line += '\n';
+      std::cout.write(line.data(), static_cast<std::streamsize>(line.size()));
+      std::cout.flush();
+      ++unconfirmed_orders_;
+      return error.order_id();
+    }
+  }
+
   void handle_events() {
-    for (const auto& taken : gateway_.take_calls()) {
-      const auto& event = taken.call;
+    for (auto& taken : gateway_.take_calls()) {
+      auto& event = taken.call;
       if (const auto* quote = std::get_if<core::Quote>(&event)) {
+        ++handed_on_.quotes;
         strategy_.on_quote(*quote);
       } else if (const auto* book = std::get_if<core::OrderBook>(&event)) {
+        ++handed_on_.orderbooks;
         strategy_.on_orderbook(*book);
-      } else if (const auto* update = std::get_if<framework::OrderUpdate>(&event)) {
-        journal_->record_order_update(*update);
-        strategy_.on_order(*update);
-        if (update->status == framework::OrderStatus::CANCELLED) ++cancelled_;
+      } else if (auto* update = std::get_if<framework::OrderUpdate>(&event)) {
+        ++handed_on_.orders;
+        route(std::move(*update));
       } else {
-        const auto& deal = std::get<framework::DealUpdate>(event);
-        journal_->record_deal(deal);
-        strategy_.on_deal(deal);
-        record_deal(deal);
+        ++handed_on_.deals;
+        route(std::move(std::get<framework::DealUpdate>(event)));
       }
+    }
+  }
+
+  void route(gateways::OwnOrders::Update update) {
+    if (own_.sort(update) == gateways::OwnOrders::Sort::Book) book(update);
+  }
+
+  // An update or deal of one of the session's orders, new to its books.
+  void book(const gateways::OwnOrders::Update& booked) {
+    if (const auto* update = std::get_if<framework::OrderUpdate>(&booked)) {
+      journal_->record_order_update(*update);
+      strategy_.on_order(*update);
+      if (update->status == framework::OrderStatus::CANCELLED) ++cancelled_;
+    } else {
+      const auto& deal = std::get<framework::DealUpdate>(booked);
+      journal_->record_deal(deal);
+      strategy_.on_deal(deal);
+      record_deal(deal);
     }
   }
 
@@ -314,29 +400,35 @@ class Session {
 
   SessionResult result() {
     SessionResult r;
-    for (const auto& instrument : tape_.instruments) {
-      TapeInstrument bare = instrument;
-      bare.warmup.clear();
-      bare.bars.clear();
-      r.instruments.push_back(std::move(bare));
-    }
-    r.days = tape_.days;
+    r.instruments = without_bars(tape_.instruments);
+    r.days = tape_.days * options_.passes;
     r.minutes = replayed_;
     r.interrupted = interrupted_;
     r.session_tag = options_.session_tag;
     r.database = database_;
     r.orders = orders_;
+    r.unconfirmed_orders = unconfirmed_orders_;
     r.market_orders = market_orders_;
     r.limit_orders = limit_orders_;
     r.cancels_sent = cancels_sent_;
     r.cancelled = cancelled_;
     r.deals = deals_;
+    r.repeated_deals = own_.repeated();
+    r.handed_on = handed_on_;
     r.snapshots = snapshots_;
     r.starting_cash = options_.starting_cash;
     r.fees = gateways::cqg::Tollbook(deals_).total_fees;
     r.market_fills = simulator_.Fills();
     for (std::size_t i = 0; i < tape_.instruments.size(); ++i) {
       r.positions.push_back(strategy_.position(i));
+      double held = 0;
+      for (const auto& position : venue_positions_) {
+        if (position.accountId == options_.account_id &&
+            position.instrument == tape_.instruments[i].cqg_full_name) {
+          held += static_cast<double>(position.quantity);
+        }
+      }
+      r.venue_positions.push_back(held);
     }
     return r;
   }
@@ -361,16 +453,21 @@ class Session {
   std::vector<std::size_t> bar_numbers_;
   std::vector<double> closes_;
   std::vector<double> first_closes_;
+  const std::chrono::microseconds pass_shift_;
+  gateways::OwnOrders own_;
   std::map<std::string, framework::Order, std::less<>> orders_by_id_;
   std::vector<framework::Deal> deals_;
   std::vector<Snapshot> snapshots_;
   std::size_t replayed_ = 0;
   bool interrupted_ = false;
   std::size_t orders_ = 0;
+  std::size_t unconfirmed_orders_ = 0;
   std::size_t market_orders_ = 0;
   std::size_t limit_orders_ = 0;
   std::size_t cancels_sent_ = 0;
   std::size_t cancelled_ = 0;
+  HandedOn handed_on_;
+  std::vector<cqgsim::PositionSnapshot> venue_positions_;
 };
 
 }  // namespace

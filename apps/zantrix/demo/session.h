@@ -11,6 +11,14 @@
 // request is made from it. The same history, options and seed give the same
 // session, order ids included.
 //
+// The session books every order it placed as its own: under the id
+// place_order returned or, when the placement could not be confirmed, under
+// the id its framework::OrderPlacingError carries (traced as one line on
+// standard output). Updates and deals pass through gateways::OwnOrders: held
+// while their id is not known yet, booked (stored, fed to the strategy,
+// counted) once it is, a fill booked before refused. Orders entered on the
+// account elsewhere stay out of the session's books.
+//
 // The session registers the simulated CQG client library for its duration
 // and removes it at the end, so it must not run alongside another user of
 // that library in the process. `stop`, when set (from a signal handler, say),
@@ -45,6 +53,15 @@ struct SessionProgress {
 
 struct SessionOptions {
   StrategyOptions strategy = {};
+  // Replays of the tape. Each pass is shifted forward by the same whole
+  // number of weeks past the one before, so that times keep increasing and
+  // weekdays stay weekdays; the strategy, the market and the account carry
+  // on from one pass to the next. At least 1.
+  std::size_t passes = 1;
+  // The simulated client's faults, drawn at random from the seed, and its
+  // quirks, set before the replay; none by default.
+  platform::cqgsim::Misbehaviour misbehaviour = {};
+  platform::cqgsim::Quirks quirks = {};
   double starting_cash = 1'000'000;
   long account_id = 20240319;
   std::string account_name = "DEMO-HK";
@@ -70,26 +87,44 @@ struct Snapshot {
   double benchmark;  // buy-and-hold of each instrument's trade size
 };
 
+// What the gateway handed on, as the session took it from its queue.
+struct HandedOn {
+  std::size_t quotes = 0;
+  std::size_t orderbooks = 0;
+  std::size_t orders = 0;  // order updates
+  std::size_t deals = 0;
+
+  std::size_t total() const { return quotes + orderbooks + orders + deals; }
+};
+
 struct SessionResult {
   std::vector<TapeInstrument> instruments;  // without their bars
-  std::size_t days = 0;
-  std::size_t minutes = 0;  // replayed
+  std::size_t days = 0;                     // trading days of every pass
+  std::size_t minutes = 0;                  // replayed
   bool interrupted = false;
   std::string session_tag;
   std::string database;  // the store's file
+  // Every order placed, those whose placement could not be confirmed
+  // (unconfirmed) included.
   std::size_t orders = 0;
+  std::size_t unconfirmed_orders = 0;
   std::size_t market_orders = 0;
   std::size_t limit_orders = 0;
   std::size_t cancels_sent = 0;
   std::size_t cancelled = 0;
   std::vector<framework::Deal> deals;
+  // Deals refused because their fill had been booked before.
+  std::size_t repeated_deals = 0;
+  HandedOn handed_on;
   std::vector<Snapshot> snapshots;
   double starting_cash = 0;
   double fees = 0;
   // Every normal fill the simulated market reported, in order.
   std::vector<platform::cqgsim::FillReport> market_fills;
-  // Open positions at the end, by instrument (0 when flat).
+  // Open positions at the end, by instrument (0 when flat): the strategy's,
+  // and the venue's as the simulated client held them before it shut down.
   std::vector<double> positions;
+  std::vector<double> venue_positions;
 };
 
 // Runs the session on the tape. The record store's folder (DB) is created

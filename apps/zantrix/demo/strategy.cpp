@@ -54,23 +54,36 @@ void MovingAverageCross::on_orderbook(const core::OrderBook& orderbook) {
 void MovingAverageCross::on_order(const framework::OrderUpdate& update) {
   const auto known = orders_.find(update.order_id);
   if (known == orders_.end() || !finished(update.status)) return;
-  Book& book = books_[known->second.first];
+  Book& book = books_[known->second.instrument];
   if (book.working && book.working->order_id == update.order_id) book.working.reset();
 }
 
 void MovingAverageCross::on_deal(const framework::DealUpdate& deal) {
   const auto known = orders_.find(deal.order_id);
   if (known == orders_.end()) return;
-  const auto& [i, direction] = known->second;
-  books_[i].position += direction == Direction::LONG ? deal.filled_quantity : -deal.filled_quantity;
+  Placed& placed = known->second;
+  Book& book = books_[placed.instrument];
+  book.position +=
+      placed.direction == Direction::LONG ? deal.filled_quantity : -deal.filled_quantity;
+  placed.filled += deal.filled_quantity;
+  if (placed.filled >= placed.quantity && book.working && book.working->order_id == deal.order_id) {
+    book.working.reset();
+  }
 }
 
 std::vector<Decision> MovingAverageCross::on_bar(std::size_t i, std::span<const core::Bar> bars,
                                                  std::size_t bar_number, framework::DateTime now) {
   Book& book = books_.at(i);
+  if (book.working && book.working->cancelled_at &&
+      bar_number >= *book.working->cancelled_at + options_.patience) {
+    // The venue answered the cancellation with no final status (one it
+    // reported empty): the order is taken as ended. A deal it still brings
+    // moves the position all the same.
+    book.working.reset();
+  }
   if (book.working) {
-    Working& working = *book.working;
-    if (working.type == OrderType::LIMIT && !working.cancelling &&
+    const Working& working = *book.working;
+    if (working.type == OrderType::LIMIT && !working.cancelled_at &&
         bar_number >= working.placed_at + options_.patience) {
       return {CancelOrder{i, working.order_id}};
     }
@@ -97,7 +110,7 @@ std::vector<Decision> MovingAverageCross::wind_down(framework::DateTime now) {
     book.target = 0;
     book.chase = true;
     if (book.working) {
-      if (!book.working->cancelling) decisions.push_back(CancelOrder{i, book.working->order_id});
+      if (!book.working->cancelled_at) decisions.push_back(CancelOrder{i, book.working->order_id});
     } else if (auto decision = next_order(i, now)) {
       decisions.push_back(std::move(*decision));
     }
@@ -145,15 +158,17 @@ framework::Order MovingAverageCross::make_order(std::size_t i, Direction directi
 void MovingAverageCross::placed(const PlaceOrder& decision, const std::string& order_id,
                                 std::size_t bar_number) {
   Book& book = books_.at(decision.instrument);
-  orders_.insert_or_assign(order_id, std::pair{decision.instrument, decision.order.direction});
+  orders_.insert_or_assign(order_id, Placed{.instrument = decision.instrument,
+                                            .direction = decision.order.direction,
+                                            .quantity = decision.order.quantity});
   book.working = Working{order_id, decision.order.order_type, bar_number};
   if (decision.order.order_type == OrderType::MARKET) book.chase = false;
 }
 
-void MovingAverageCross::cancel_sent(const CancelOrder& decision) {
+void MovingAverageCross::cancel_sent(const CancelOrder& decision, std::size_t bar_number) {
   Book& book = books_.at(decision.instrument);
   if (book.working && book.working->order_id == decision.order_id) {
-    book.working->cancelling = true;
+    book.working->cancelled_at = bar_number;
     book.chase = true;
   }
 }

@@ -7,7 +7,11 @@
 // a limit order at the near side of the book (the best bid to buy, the best
 // ask to sell), cancelled after `patience` bars without a fill, after which the
 // next opening order of that instrument goes to the market. An instrument has
-// at most one working order.
+// at most one working order. An order ends with its final status, once its
+// deals add up to its quantity, or `patience` bars after its cancellation was
+// sent: a venue may report a status empty, and the gateway hands on no answer
+// to a cancellation of an order that has ended. The position is the sum of
+// the deals, each booked once by the session, whenever they come.
 //
 // The strategy only decides: the session carries its decisions out and feeds
 // it the gateway's records. It is used from one thread.
@@ -66,7 +70,7 @@ class MovingAverageCross {
 
   // The session reports what it did with a decision.
   void placed(const PlaceOrder& decision, const std::string& order_id, std::size_t bar_number);
-  void cancel_sent(const CancelOrder& decision);
+  void cancel_sent(const CancelOrder& decision, std::size_t bar_number);
 
   double position(std::size_t i) const { return books_.at(i).position; }
   bool has_working_order(std::size_t i) const { return books_.at(i).working.has_value(); }
@@ -76,7 +80,14 @@ class MovingAverageCross {
     std::string order_id;
     framework::OrderType type;
     std::size_t placed_at;
-    bool cancelling = false;
+    // The bar its cancellation was sent on, if it was.
+    std::optional<std::size_t> cancelled_at = std::nullopt;
+  };
+  struct Placed {
+    std::size_t instrument;
+    framework::Direction direction;
+    double quantity;
+    double filled = 0;
   };
   struct Book {
     std::optional<double> bid;
@@ -97,8 +108,8 @@ class MovingAverageCross {
   std::vector<TapeInstrument> instruments_;
   StrategyOptions options_;
   std::vector<Book> books_;
-  // Every order placed: its instrument and side.
-  std::map<std::string, std::pair<std::size_t, framework::Direction>, std::less<>> orders_;
+  // Every order placed.
+  std::map<std::string, Placed, std::less<>> orders_;
 };
 
 }  // namespace zantrix::app::demo

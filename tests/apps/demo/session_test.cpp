@@ -1,14 +1,18 @@
 // The paper-trading session end to end on a small stored history: what it
-// writes to the record store against what the simulated market reported, the
-// report against a recomputation from the store, determinism, and stopping
-// part-way.
+// writes to the record store against what the simulated market reported, also
+// when the market misbehaves, the report against a recomputation from the
+// store, determinism, and stopping part-way.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "apps/zantrix/demo/market_tape.h"
 #include "apps/zantrix/demo/session.h"
@@ -106,6 +110,57 @@ TEST_F(DemoSession, OrdersAndDealsInTheStoreMatchTheMarketsFillsOneForOne) {
     EXPECT_EQ(status, filled[guid] > 0 ? "FILLED" : "CANCELLED") << guid;
   }
   for (const double position : result.positions) EXPECT_EQ(position, 0);
+}
+
+// The venue misbehaves at high rates (fills in parts, fills reported again,
+// order properties read empty, Place failing after its order arrived, orders
+// filled in their arrival) over two passes of one trading day. The trader's
+// books still hold: each fill the market reported is exactly one deal, stored
+// once; every order placed is stored, its placement confirmed or not; the
+// strategy's positions are the venue's; the second pass runs weeks later, on
+// weekdays.
+TEST_F(DemoSession, UnderAMisbehavingVenueEachFillIsOneDealAndPositionsAreTheVenues) {
+  framework::zantrix_config().use_file(write_sample_market(root_ / "one day", 2));
+  options_.strategy = {.fast = 5, .slow = 20, .patience = 2};
+  options_.passes = 2;
+  options_.misbehaviour = {
+      .partialFill = 0.5, .repeatFill = 0.3, .placeFailsAfterArrival = 0.2, .emptyProperty = 0.2};
+  options_.quirks = {.fillOnArrival = true};
+  const SessionResult result = run();
+  ASSERT_FALSE(result.interrupted);
+  EXPECT_GT(result.unconfirmed_orders, 0u);
+  EXPECT_GT(result.market_fills.size(), result.orders / 2);
+
+  using Fill = std::tuple<std::string, std::string, double>;
+  std::vector<Fill> reported, booked, stored;
+  for (const auto& fill : result.market_fills) {
+    reported.emplace_back(fill.orderGuid, fill.fillId, static_cast<double>(fill.quantity));
+  }
+  for (const auto& deal : result.deals) {
+    booked.emplace_back(deal.order_id, deal.deal_id, deal.filled_quantity);
+  }
+  DB db;
+  const Table deals = rows(db, "trading_deal");
+  for (std::size_t r = 0; r < deals.rows(); ++r) {
+    stored.emplace_back(deals.column("broker_order_id").texts()[r],
+                        deals.column("broker_deal_id").texts()[r],
+                        deals.column("filled_quantity").number_at(r));
+  }
+  std::sort(reported.begin(), reported.end());
+  std::sort(booked.begin(), booked.end());
+  std::sort(stored.begin(), stored.end());
+  EXPECT_EQ(booked, reported);
+  EXPECT_EQ(stored, reported);
+  EXPECT_EQ(rows(db, "trading_order").rows(), result.orders);
+  EXPECT_EQ(result.positions, result.venue_positions);
+
+  for (std::size_t i = 1; i < result.snapshots.size(); ++i) {
+    const auto time = result.snapshots[i].time;
+    EXPECT_GE(time, result.snapshots[i - 1].time) << i;
+    const std::chrono::weekday day{std::chrono::floor<std::chrono::days>(time)};
+    EXPECT_TRUE(day != std::chrono::Saturday && day != std::chrono::Sunday) << i;
+  }
+  EXPECT_GT(result.snapshots.back().time - result.snapshots.front().time, std::chrono::weeks(1));
 }
 
 TEST_F(DemoSession, RowsCarryTheBrokerAccountAndStrategyAndLeaveAbsentValuesOut) {

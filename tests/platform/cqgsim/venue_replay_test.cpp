@@ -215,6 +215,45 @@ TEST_F(PaperTradingTest, AReplayedBarCompletesInUpdatingSeriesAndTheNextStartsFo
   EXPECT_EQ(ticks->Item(12)->Timestamp(), T0 + 250ms);
 }
 
+// Months of replayed minutes hold no more bars or ticks than a day's: the
+// listing keeps BAR_HISTORY bars, a series what its request asked for plus
+// the forming bar, a tick series at most twice TICK_HISTORY ticks.
+TEST_F(PaperTradingTest, AReplayOfAnyLengthKeepsOnlyTheBarsAndTicksThatCanBeAskedFor) {
+  simulator->Record(false);
+  const auto request = [&](long count) {
+    const auto asked = cel->CreateTimedBarsRequest();
+    asked->put_Symbol("EPM4");
+    asked->put_RangeEnd(-count);
+    asked->put_IntradayPeriod(cqg::pfds1Min);
+    asked->put_UpdatesEnabled(true);
+    return cel->RequestTimedBars(asked);
+  };
+  const auto series = request(5);
+  const auto ticksRequest = cel->CreateTicksRequest();
+  ticksRequest->put_Symbol("EPM4");
+  const auto ticks = cel->RequestTicks(ticksRequest);
+  const long replayed = static_cast<long>(BAR_HISTORY) + 30;
+  for (long i = 0; i < replayed; ++i) {
+    simulator->ReplayBar("EPM4", {.timestamp = T0 + i * 1min,
+                                  .open = 100,
+                                  .high = 101,
+                                  .low = 99,
+                                  .close = 100.25,
+                                  .volume = 4});
+    if (i % 1000 == 0) Log();
+  }
+  Log();
+  ASSERT_EQ(series->Count(), 6);
+  EXPECT_EQ(series->Item(4)->Timestamp(), T0 + (replayed - 1) * 1min);
+  EXPECT_LE(ticks->Count(), static_cast<long>(2 * TICK_HISTORY));
+  EXPECT_GE(ticks->Count(), static_cast<long>(TICK_HISTORY));
+  const auto all = request(2 * static_cast<long>(BAR_HISTORY));
+  simulator->Sync();
+  ASSERT_EQ(all->Count(), static_cast<long>(BAR_HISTORY));
+  // The newest bars, the forming one last.
+  EXPECT_EQ(all->Item(static_cast<long>(BAR_HISTORY) - 1)->Timestamp(), T0 + replayed * 1min);
+}
+
 TEST_F(PaperTradingTest, BooksRealizeWhatFillsCloseAndMarkPositionsToTheLastTrade) {
   EXPECT_EQ(Figures(9), "100000/100000/0/0/");
   Place(7, cqg::osdBuy, 2);  // an account without books
