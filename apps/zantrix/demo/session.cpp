@@ -26,17 +26,6 @@ using framework::DateTime;
 using gateways::cqg::VexGate;
 using namespace std::chrono_literals;
 
-// Keeps the simulated client library registered for the session's lifetime.
-class Registration {
- public:
-  Registration() : simulator(cqgsim::Register()) {}
-  ~Registration() { cqgsim::Unregister(); }
-  Registration(const Registration&) = delete;
-  Registration& operator=(const Registration&) = delete;
-
-  const std::shared_ptr<cqgsim::Simulator> simulator;
-};
-
 std::vector<gateways::RecordingGateway::Symbol> symbols_of(
     const std::vector<TapeInstrument>& instruments) {
   std::vector<gateways::RecordingGateway::Symbol> symbols;
@@ -437,7 +426,7 @@ class Session {
   const SessionOptions& options_;
   // The session's requests reach the client from this thread.
   platform::com::ComInitialization com_;
-  Registration registration_;
+  cqgsim::Registration registration_;
   cqgsim::Simulator& simulator_;
   // Queues what VexGate hands over on the worker thread until
   // handle_events takes it on this one.
