@@ -5,7 +5,8 @@
 // SessionsFilter 0, Symbol empty), so a property left unset shows. A Ticks
 // series holds the ticks it was resolved with (the newest `Limit` of the
 // symbol's history) and grows as the simulator adds ticks, until
-// RemoveTicks.
+// RemoveTicks, keeping at most twice TICK_HISTORY of them (venue.h), the
+// oldest dropped first.
 #pragma once
 
 #include <memory>
