@@ -303,7 +303,8 @@ std::vector<Update> Bot::get_updates(const GetUpdates& request, std::stop_token 
                 options_.poll_grace
           : options_.request_timeout);
   const Result result = call("getUpdates", dump(body), timeout, stop);
-  return decode("Bot API getUpdates", [&] { return updates_from_json(result.value); });
+  return decode("Bot API getUpdates",
+                [&] { return updates_from_json(result.value, request.offset); });
 }
 
 Message Bot::send_message(std::int64_t chat_id, std::string_view text, std::stop_token stop) {
