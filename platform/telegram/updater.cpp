@@ -312,14 +312,25 @@ void Updater::confirm() {
     if (offset_ <= confirmed_) return;
     offset = offset_;
   }
-  try {
-    bot_->get_updates(
-        {.offset = offset, .timeout = 0s, .limit = 1, .request_timeout = options_.confirm_timeout});
-    const std::lock_guard lock(mutex_);
-    confirmed_ = std::max(confirmed_, offset);
-  } catch (const std::exception& e) {
-    report("Telegram: could not confirm the updates served up to " + std::to_string(offset - 1) +
-           " (" + e.what() + "); the service may send them again");
+  // The long poll that stop aborted may reach the service after this call,
+  // which the service then ends with 409 as the older of two polls; asked
+  // once more, it ends the aborted poll instead.
+  for (int attempt = 1;; ++attempt) {
+    try {
+      bot_->get_updates({.offset = offset,
+                         .timeout = 0s,
+                         .limit = 1,
+                         .request_timeout = options_.confirm_timeout});
+      const std::lock_guard lock(mutex_);
+      confirmed_ = std::max(confirmed_, offset);
+      return;
+    } catch (const std::exception& e) {
+      const auto* refusal = dynamic_cast<const TelegramError*>(&e);
+      if (refusal != nullptr && refusal->status() == 409 && attempt == 1) continue;
+      report("Telegram: could not confirm the updates served up to " + std::to_string(offset - 1) +
+             " (" + e.what() + "); the service may send them again");
+      return;
+    }
   }
 }
 

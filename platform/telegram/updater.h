@@ -32,8 +32,10 @@
 //
 // `stop` aborts a long poll at once, waits for the callback in progress, and
 // then confirms the served updates with a last getUpdates (the next offset,
-// time-out 0, bounded by `confirm_timeout`), so the service does not send them
-// again at the next start. A stopped Updater does not start again.
+// time-out 0, bounded by `confirm_timeout`; asked twice when the aborted poll
+// reaches the service after it and makes it answer 409), so the service does
+// not send them again at the next start. A stopped Updater does not start
+// again.
 //
 // take_pending must not be called from a callback (it waits for the fetcher);
 // stop may be, and fetching then ends once the callback returns, while the

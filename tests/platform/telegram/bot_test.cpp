@@ -169,7 +169,8 @@ TEST_F(BotTest, RetryAfterIsKeptWithinASaneRange) {
   for (const auto& [asked, wait] : cases) {
     SCOPED_TRACE(asked != nullptr ? asked : "none");
     api.fail_next("getMe", asking(asked));
-    const auto* e = as<RetryAfter>(error_of([&] { bot.get_me(); }));
+    const auto error = error_of([&] { bot.get_me(); });
+    const auto* e = as<RetryAfter>(error);
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(e->retry_after(), wait);
   }
