@@ -97,6 +97,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -158,6 +159,8 @@ namespace detail {
 struct Statement;
 struct Run;
 class Connection;
+enum class Declared;
+using DeclaredColumns = std::unordered_map<std::string, Declared>;
 }  // namespace detail
 
 class DB {
@@ -279,6 +282,9 @@ class DB {
 
  private:
   std::optional<framework::Table> run(detail::Statement statement, detail::Run how);
+  // The declared columns of `table`, asked of the engine once (`again`:
+  // asked afresh).
+  const detail::DeclaredColumns& declared(const std::string& table, bool again);
 
   std::unique_ptr<detail::Connection> conn_;
   std::mutex own_lock_;
@@ -288,6 +294,9 @@ class DB {
   std::unique_ptr<detail::Statement> last_;
   // How many scopes of this store are open; under the store's lock.
   std::size_t scope_depth_ = 0;
+  // The declared columns of the tables met, by lower-case name; forgotten
+  // when a statement of this store changes the schema.
+  std::unordered_map<std::string, detail::DeclaredColumns> declared_;
 };
 
 }  // namespace zantrix::plugins::sqlite3

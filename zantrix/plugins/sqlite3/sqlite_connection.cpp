@@ -444,6 +444,23 @@ class SqliteConnection final : public Connection {
   }
   std::int64_t last_insert_id() override { return sqlite3_last_insert_rowid(connection_); }
 
+  DeclaredColumns declared_columns(const std::string& table) override {
+    DeclaredColumns out;
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(connection_, "SELECT name, type FROM pragma_table_info(?)", -1, &raw,
+                           nullptr) != SQLITE_OK) {
+      return out;
+    }
+    const StatementHandle handle(raw);
+    sqlite3_bind_text(raw, 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
+    while (sqlite3_step(raw) == SQLITE_ROW) {
+      const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
+      const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(raw, 1));
+      if (name != nullptr) out.emplace(lower_case(name), declared_kind(type != nullptr ? type : ""));
+    }
+    return out;
+  }
+
  private:
   // The prepared statement of `sql`, made once and kept (at most kKept of
   // them, forgotten all at once when that many have been made); null for a
