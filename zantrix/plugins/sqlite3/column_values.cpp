@@ -134,8 +134,10 @@ Value compared_with_integer(const std::string& where, const Value& value) {
     std::int64_t n = 0;
     const auto [end, error] = std::from_chars(s->data(), s->data() + s->size(), n);
     if (error == std::errc() && end == s->data() + s->size() && !s->empty()) return n;
+    return as_number(where, value);
   }
-  return as_number(where, value);
+  if (std::holds_alternative<zf::DateTime>(value)) return as_number(where, value);
+  return value;
 }
 
 Value as_number(const std::string& where, const Value& value) {
@@ -146,6 +148,11 @@ Value as_number(const std::string& where, const Value& value) {
   if (std::holds_alternative<zf::DateTime>(value)) {
     refuse(where, value, "is not a number, as its number column keeps");
   }
+  // The column holds doubles: an integer is stored, and compared, as the
+  // nearest one (SQLite would compare 2^63-1 with it exactly, PostgreSQL as
+  // a double).
+  if (const auto* n = std::get_if<std::int64_t>(&value)) return static_cast<double>(*n);
+  if (const auto* b = std::get_if<bool>(&value)) return *b ? 1.0 : 0.0;
   return value;
 }
 

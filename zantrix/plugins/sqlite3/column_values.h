@@ -14,7 +14,8 @@
 // - an integer column takes whole numbers within the 64-bit range (a
 //   floating-point number without a fraction becomes that integer) and texts
 //   that read as such; a fraction is refused rather than rounded;
-// - a number column takes numbers and texts that read as decimal numbers;
+// - a number column takes numbers and texts that read as decimal numbers,
+//   all as doubles (an integer as the nearest double, also in a comparison);
 // - a text column takes texts, and numbers as their text (integers in
 //   decimal, floating-point numbers in their shortest round-trip text,
 //   booleans as 1 and 0);

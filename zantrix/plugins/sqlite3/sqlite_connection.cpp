@@ -416,18 +416,21 @@ class SqliteConnection final : public Connection {
     if (prepared == nullptr) return how.rows ? std::optional<zf::Table>(zf::Table()) : std::nullopt;
     const Reset reset(prepared);
     bind_all(connection_, prepared, statement.parameters, text);
+    // The result's columns are read after the first step: a statement
+    // prepared before another connection changed the table is prepared
+    // again by that step, with the table's columns as they are now.
     std::optional<ResultBuilder> result;
-    if (how.rows) {
-      result.emplace();
-      result->start(prepared, how.whole_table
-                                  ? count_rows(connection_, statement.sql, statement.parameters)
-                                  : 0);
-    }
-    for (;;) {
+    for (bool first = true;; first = false) {
       const int rc = sqlite3_step(prepared);
+      if (rc != SQLITE_DONE && rc != SQLITE_ROW) throw error_of(connection_, statement.text());
+      if (!how.rows) break;
+      if (first) {
+        result.emplace();
+        result->start(prepared, how.whole_table
+                                    ? count_rows(connection_, statement.sql, statement.parameters)
+                                    : 0);
+      }
       if (rc == SQLITE_DONE) break;
-      if (rc != SQLITE_ROW) throw error_of(connection_, statement.text());
-      if (!result) break;
       result->add_row(prepared);
     }
     if (!result) return std::nullopt;

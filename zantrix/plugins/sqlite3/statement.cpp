@@ -61,12 +61,13 @@ bool reserved(std::string_view lower) {
   return std::find(kReserved.begin(), kReserved.end(), lower) != kReserved.end();
 }
 
-// Whether PostgreSQL reports a selected column of this name as written: a
-// plain name in lower case.
-bool reported_as_written(std::string_view name) {
+// Whether a selected column is a plain name, which both engines report by
+// the column's declared name (PostgreSQL folding it to lower case as the
+// schema declares it); anything else they report by different names.
+bool plain_name(std::string_view name) {
   if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0]))) return false;
   return std::all_of(name.begin(), name.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
   });
 }
 
@@ -81,8 +82,8 @@ void append_quoted(std::string& out, std::string_view name) {
 }
 
 // A name in the server's form: a reserved word quoted in lower case, so
-// that it names the column an unquoted name names; a selected column the
-// server would report otherwise, named as written.
+// that it names the column an unquoted name names; a selected expression
+// named as written, as SQLite names it.
 void append_name(std::string& out, std::string_view name, bool selected) {
   const std::string lower = lower_case(name);
   if (reserved(lower)) {
@@ -90,7 +91,7 @@ void append_name(std::string& out, std::string_view name, bool selected) {
   } else {
     out += name;
   }
-  if (selected && !reported_as_written(name)) {
+  if (selected && !plain_name(name)) {
     out += " AS ";
     append_quoted(out, name);
   }

@@ -7,9 +7,8 @@
 // an absent one), made only when asked for. `postgres()` is the form sent to
 // a PostgreSQL server: `$1`, `$2`, ... for the values, the names that
 // PostgreSQL reserves quoted (in lower case, the name PostgreSQL folds any
-// unquoted name to), and each selected column whose name the server would
-// report otherwise given its name as written (`sum(quantity)` AS
-// "sum(quantity)"), as SQLite reports it; a statement may carry its own
+// unquoted name to), and each selected expression given its text as its
+// name (`sum(quantity)` AS "sum(quantity)"), as SQLite names it; a statement may carry its own
 // PostgreSQL form instead (the schema's CREATE statements). Values and names
 // are recorded where the statement is built, so that no form has to guess
 // them from the text.
