@@ -681,26 +681,11 @@ class PostgresConnection final : public Connection {
     return *last_id_;
   }
 
+  // Asked afresh: another session may have changed the table.
   DeclaredColumns declared_columns(const std::string& table) override {
     reconnect_if_lost();
-    DeclaredColumns out;
-    const std::string name = lower_case(table);
-    const char* values[] = {name.c_str()};
-    const Result result = exchange(
-        [&](PGconn* c) {
-          return PQsendQueryParams(
-              c,
-              "SELECT column_name, data_type FROM information_schema.columns WHERE "
-              "table_schema = current_schema() AND table_name = $1",
-              1, nullptr, values, nullptr, nullptr, 0);
-        },
-        "");
-    if (result && PQresultStatus(result.get()) == PGRES_TUPLES_OK) {
-      for (int r = 0; r < PQntuples(result.get()); ++r) {
-        out.emplace(PQgetvalue(result.get(), r, 0), declared_kind(PQgetvalue(result.get(), r, 1)));
-      }
-    }
-    return out;
+    shapes_.erase(lower_case(table));
+    return shape_of(table).declared;
   }
 
  private:
@@ -1009,9 +994,11 @@ class PostgresConnection final : public Connection {
     }
   }
 
-  // What the store needs of a table's columns: their declared lengths and
-  // the column the server numbers rows by; asked of the server once.
+  // What the store needs of a table's columns: their kinds, their declared
+  // lengths and the column the server numbers rows by; asked of the
+  // server's catalogue once (none for a table that does not exist).
   struct Shape {
+    DeclaredColumns declared;
     std::map<std::string, std::size_t, std::less<>> lengths;
     std::string identity;
   };
@@ -1024,20 +1011,24 @@ class PostgresConnection final : public Connection {
         [&](PGconn* c) {
           return PQsendQueryParams(
               c,
-              "SELECT column_name, character_maximum_length, is_identity = 'YES' OR "
-              "coalesce(column_default LIKE 'nextval(%', false) FROM information_schema.columns "
-              "WHERE table_schema = current_schema() AND table_name = $1",
+              "SELECT a.attname, format_type(a.atttypid, a.atttypmod), CASE WHEN a.atttypid IN "
+              "(1042, 1043) AND a.atttypmod > 4 THEN a.atttypmod - 4 END, a.attidentity <> '' "
+              "OR coalesce(pg_get_expr(d.adbin, d.adrelid) LIKE 'nextval(%', false) FROM "
+              "pg_attribute a LEFT JOIN pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = "
+              "a.attnum WHERE a.attrelid = to_regclass(quote_ident($1)) AND a.attnum > 0 AND "
+              "NOT a.attisdropped",
               1, nullptr, values, nullptr, nullptr, 0);
         },
         "");
     if (result && PQresultStatus(result.get()) == PGRES_TUPLES_OK) {
       for (int r = 0; r < PQntuples(result.get()); ++r) {
-        const char* column = PQgetvalue(result.get(), r, 0);
-        if (PQgetisnull(result.get(), r, 1) == 0) {
+        const std::string column = PQgetvalue(result.get(), r, 0);
+        shape.declared.emplace(column, declared_kind(PQgetvalue(result.get(), r, 1)));
+        if (PQgetisnull(result.get(), r, 2) == 0) {
           shape.lengths.emplace(column,
-                                static_cast<std::size_t>(std::atoll(PQgetvalue(result.get(), r, 1))));
+                                static_cast<std::size_t>(std::atoll(PQgetvalue(result.get(), r, 2))));
         }
-        if (PQgetvalue(result.get(), r, 2)[0] == 't' && shape.identity.empty()) {
+        if (PQgetvalue(result.get(), r, 3)[0] == 't' && shape.identity.empty()) {
           shape.identity = column;
         }
       }

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "tests/plugins/sqlite3/differential/store_sequence.h"
@@ -34,12 +33,9 @@ int main(int argc, char** argv) {
                  argv[0]);
     return 2;
   }
-  const std::filesystem::path shm("/dev/shm");
-  const std::string root =
-      std::filesystem::is_directory(shm) ? shm.string() : std::filesystem::temp_directory_path().string();
   const auto start = std::chrono::steady_clock::now();
   std::uint64_t differences = 0;
-  Runner runner(*uri, root);
+  Runner runner(*uri);
   for (std::uint64_t s = seed; s < seed + sequences; ++s) {
     const Sequence sequence = generate(s);
     const auto difference = runner.run(sequence);

@@ -736,6 +736,9 @@ struct Runner::State {
   std::string server;
   std::string database;
   std::string uri;
+  std::string sequence_uri;
+  std::vector<std::string> schemas;
+  int next_schema = 0;
   std::unique_ptr<PGconn, PgClose> admin;
   fs::path sqlite_dir;
   Side sqlite{Backend::SQLite, {}, {}, {}, {}};
@@ -757,7 +760,18 @@ struct Runner::State {
     for (const char* file : {"zantrix.db", "zantrix.db-wal", "zantrix.db-shm"}) {
       fs::remove(sqlite_dir / file);
     }
-    admin_sql("DROP TABLE IF EXISTS balance, position, trading_order, trading_deal");
+    // Each sequence's tables live in a schema of their own: making one is
+    // cheap, where dropping tables makes the server sync its disk. Old
+    // schemas go in batches.
+    if (schemas.size() >= 200) {
+      std::string drop = "DROP SCHEMA ";
+      for (std::size_t i = 0; i < schemas.size(); ++i) drop += (i != 0 ? ", " : "") + schemas[i];
+      admin_sql(drop + " CASCADE");
+      schemas.clear();
+    }
+    schemas.push_back("sequence_" + std::to_string(next_schema++));
+    admin_sql("CREATE SCHEMA " + schemas.back());
+    sequence_uri = uri + "?options=-csearch_path%3D" + schemas.back();
     sqlite.db = open(Backend::SQLite);
     server_side.db = open(Backend::PostgreSQL);
   }
@@ -771,7 +785,7 @@ struct Runner::State {
     if (backend == Backend::SQLite) {
       zf::zantrix_config().set_DB({{"sqlite3", sqlite_dir.string()}});
     } else {
-      zf::zantrix_config().set_DB({{"postgresql", uri}});
+      zf::zantrix_config().set_DB({{"postgresql", sequence_uri}});
     }
     return std::make_unique<DB>();
   }
@@ -1026,8 +1040,7 @@ struct Runner::State {
   }
 };
 
-Runner::Runner(const std::string& server_uri, const std::string& sqlite_root)
-    : state_(std::make_unique<State>()) {
+Runner::Runner(const std::string& server_uri) : state_(std::make_unique<State>()) {
   state_->server = server_uri;
   state_->database = "zantrix_differential_" + std::to_string(getpid());
   state_->admin.reset(PQconnectdb(server_uri.c_str()));
@@ -1045,7 +1058,9 @@ Runner::Runner(const std::string& server_uri, const std::string& sqlite_root)
   state_->uri = with_database(server_uri, state_->database);
   state_->admin.reset(PQconnectdb(state_->uri.c_str()));
   PQsetNoticeProcessor(state_->admin.get(), [](void*, const char*) {}, nullptr);
-  state_->sqlite_dir = fs::path(sqlite_root) / ("zantrix_differential_" + std::to_string(getpid()));
+  const fs::path memory("/dev/shm");
+  const fs::path root = access(memory.c_str(), W_OK) == 0 ? memory : fs::temp_directory_path();
+  state_->sqlite_dir = root / ("zantrix_differential_" + std::to_string(getpid()));
   fs::create_directories(state_->sqlite_dir);
 }
 

@@ -14,9 +14,11 @@
 // difference. `last_insert_id` is checked on each back end alone: the id of
 // the latest successful insert, whatever failed after it.
 //
-// Each sequence runs on fresh stores: a SQLite file in a fresh folder and
-// the four record tables made afresh in a database of the server of
-// `server_uri`. Sequences run one at a time on the calling thread.
+// Each sequence runs on fresh stores: a SQLite file in a fresh folder (in
+// memory, /dev/shm, where there is one: what is compared is what the stores
+// hold, never what survives a crash) and the four record tables made afresh
+// in a database of the server of `server_uri`. Sequences run one at a time
+// on the calling thread.
 #pragma once
 
 #include <cstdint>
@@ -49,12 +51,11 @@ Sequence generate(std::uint64_t seed);
 // One line per step, as a reader replays it by hand.
 std::string describe(const Step& step);
 
-// Runs sequences against the server of `server_uri` (a libpq URI naming a
-// database in which this runner may make one database of its own) and a
-// SQLite folder under `sqlite_root`.
+// Runs sequences against the server of `server_uri` (a libpq URI of a
+// server on which this runner may make a database of its own) and SQLite.
 class Runner {
  public:
-  Runner(const std::string& server_uri, const std::string& sqlite_root);
+  explicit Runner(const std::string& server_uri);
   ~Runner();
   Runner(const Runner&) = delete;
   Runner& operator=(const Runner&) = delete;
