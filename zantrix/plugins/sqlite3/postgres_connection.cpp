@@ -401,7 +401,8 @@ void push_binary(zf::Column& column, Oid type, const char* cell, std::size_t len
     case kDate: {
       char buffer[24];
       bool bc = false;
-      char* end = era(date_text(buffer, big_endian<std::int32_t>(cell), bc), bc);
+      char* end = date_text(buffer, big_endian<std::int32_t>(cell), bc);
+      end = era(end, bc);
       column.push_text({buffer, static_cast<std::size_t>(end - buffer)});
       return;
     }
