@@ -515,8 +515,6 @@ constexpr const char* kCommitRolledBack =
     "A statement of the transaction failed and the server rolled the transaction back; none of "
     "its statements was stored.";
 constexpr const char* kStatementSavepoint = "SAVEPOINT zantrix_statement";
-constexpr const char* kNextStatementSavepoint =
-    "RELEASE SAVEPOINT zantrix_statement; SAVEPOINT zantrix_statement";
 constexpr const char* kUndoStatement = "ROLLBACK TO SAVEPOINT zantrix_statement";
 
 // The first word of a caller's statement, in lower case, and the rest.
@@ -570,7 +568,6 @@ class PostgresConnection final : public Connection {
     for (const auto& value : statement.parameters) values.push_back(bound(value));
     bool replanned = false;
     for (int attempt = 0;; ++attempt) {
-      guard_statement();
       Result result = execute(sql, values, how.rows || !identity.empty(), statement);
       const auto status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
       if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
@@ -725,26 +722,72 @@ class PostgresConnection final : public Connection {
     Result kept;
     for (;;) {
       while (PQisBusy(connection) != 0) {
-        if (!wait_readable(connection, until)) {
-          lost();
-          connection_.reset();
-          char seconds[24];
-          std::snprintf(seconds, sizeof seconds, "%lld",
-                        static_cast<long long>(uri_.statement_timeout.count()));
-          std::string message = kTimedOut;
-          message.replace(message.find("%s"), 2, seconds);
-          throw DatabaseError(message, kIoError, statement);
-        }
+        wait_or_drop(connection, until, statement);
         if (PQconsumeInput(connection) == 0) break;
       }
       Result result(PQgetResult(connection));
       if (!result) break;
-      const bool kept_failed = kept && PQresultStatus(kept.get()) != PGRES_COMMAND_OK &&
-                               PQresultStatus(kept.get()) != PGRES_TUPLES_OK;
-      if (!kept_failed) kept = std::move(result);
+      if (!failed(kept.get())) kept = std::move(result);
       if (PQstatus(connection) == CONNECTION_BAD) break;
     }
     return kept;
+  }
+
+  // Waits for the server's answer until the deadline; past it, the
+  // connection is dropped and the statement fails.
+  void wait_or_drop(PGconn* connection,
+                    const std::optional<std::chrono::steady_clock::time_point>& until,
+                    const std::string& statement) {
+    if (wait_readable(connection, until)) return;
+    lost();
+    connection_.reset();
+    std::string message = kTimedOut;
+    message.replace(message.find("%s"), 2, std::to_string(uri_.statement_timeout.count()));
+    throw DatabaseError(message, kIoError, statement);
+  }
+
+  // Sends the savepoint commands `ahead` and the prepared statement in one
+  // pipeline, so that the savepoint costs no exchange of its own; the
+  // statement's result, or the first failed one.
+  Result pipelined(const std::vector<const char*>& ahead, const std::string& name,
+                   const std::vector<const char*>& values, bool binary,
+                   const std::string& statement) {
+    PGconn* connection = connection_.get();
+    if (PQenterPipelineMode(connection) == 0) return nullptr;
+    bool sent = true;
+    for (const char* command : ahead) {
+      sent = sent && PQsendQueryParams(connection, command, 0, nullptr, nullptr, nullptr, nullptr,
+                                       0) == 1;
+    }
+    sent = sent && PQsendQueryPrepared(connection, name.c_str(), static_cast<int>(values.size()),
+                                       values.data(), nullptr, nullptr, binary ? 1 : 0) == 1;
+    sent = sent && PQpipelineSync(connection) == 1;
+    const auto until = deadline();
+    Result kept;
+    for (bool synced = !sent; !synced;) {
+      while (PQisBusy(connection) != 0) {
+        wait_or_drop(connection, until, statement);
+        if (PQconsumeInput(connection) == 0) break;
+      }
+      Result result(PQgetResult(connection));
+      if (!result) {
+        if (PQstatus(connection) == CONNECTION_BAD) break;
+        continue;
+      }
+      if (PQresultStatus(result.get()) == PGRES_PIPELINE_SYNC) {
+        synced = true;
+      } else if (!failed(kept.get())) {
+        kept = std::move(result);
+      }
+    }
+    PQexitPipelineMode(connection);
+    return kept;
+  }
+
+  static bool failed(const PGresult* result) {
+    if (result == nullptr) return false;
+    const auto status = PQresultStatus(result);
+    return status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK;
   }
 
   static bool wait_readable(PGconn* connection,
@@ -791,14 +834,17 @@ class PostgresConnection final : public Connection {
 
   // Inside a transaction, the statement gets a savepoint of its own (the
   // one of the statement before it released), so that its failure undoes it
-  // alone.
-  void guard_statement() {
+  // alone: the commands to send ahead of the statement.
+  std::vector<const char*> statement_guard() {
     if (PQtransactionStatus(connection_.get()) != PQTRANS_INTRANS) {
       statement_savepoint_ = false;
-      return;
+      return {};
     }
-    command(statement_savepoint_ ? kNextStatementSavepoint : kStatementSavepoint);
+    std::vector<const char*> ahead;
+    if (statement_savepoint_) ahead.push_back("RELEASE SAVEPOINT zantrix_statement");
+    ahead.push_back(kStatementSavepoint);
     statement_savepoint_ = true;
+    return ahead;
   }
 
   void undo_statement() {
@@ -867,12 +913,21 @@ class PostgresConnection final : public Connection {
   // format asks for its rows in that format (learnt once, when prepared).
   Result execute(const std::string& sql, const std::vector<Bound>& values, bool rows,
                  const Statement& statement) {
+    std::vector<const char*> ahead = statement_guard();
     std::string key = key_of(sql, values);
     std::vector<Oid> types;
     types.reserve(values.size());
     for (const auto& v : values) types.push_back(v.type);
     auto found = prepared_.find(key);
     if (found == prepared_.end()) {
+      // A statement that cannot be prepared fails the transaction: its
+      // savepoint must stand before it.
+      if (!ahead.empty()) {
+        std::string commands;
+        for (const char* command : ahead) commands += std::string(command) + ";";
+        command(commands);
+      }
+      ahead.clear();
       if (prepared_.size() >= kKept) {
         exchange([](PGconn* c) { return PQsendQuery(c, "DEALLOCATE ALL"); }, "");
         prepared_.clear();
@@ -891,6 +946,9 @@ class PostgresConnection final : public Connection {
     texts.reserve(values.size());
     for (const auto& v : values) texts.push_back(v.text ? v.text->c_str() : nullptr);
     const Prepared& prepared = found->second;
+    if (!ahead.empty()) {
+      return pipelined(ahead, prepared.name, texts, prepared.binary, statement.text());
+    }
     return exchange(
         [&](PGconn* c) {
           return PQsendQueryPrepared(c, prepared.name.c_str(), static_cast<int>(texts.size()),
