@@ -87,7 +87,8 @@ void bench_insert_scope(zdb::DB& db, zf::DateTime start_time) {
 void bench_insert(zdb::DB& db, zf::DateTime start_time) {
   std::int64_t rows = 0;
   const auto start = Clock::now();
-  while (Clock::now() - start < kInsertBudget) db.insert_records("balance", balance(rows++, start_time));
+  while (Clock::now() - start < kInsertBudget)
+    db.insert_records("balance", balance(rows++, start_time));
   const double elapsed = seconds_since(start);
   std::printf("insert %lld %.4f %.1f\n", static_cast<long long>(rows), elapsed,
               static_cast<double>(rows) / elapsed);

@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include "tests/plugins/sqlite3/store_folder.h"
 #include "zantrix/framework/text.h"

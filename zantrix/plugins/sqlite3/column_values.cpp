@@ -105,8 +105,9 @@ bool stored_form(std::string_view text) {
 Value as_integer(const std::string& where, const Value& value) {
   if (const auto* d = std::get_if<double>(&value)) {
     if (const auto n = whole(*d)) return *n;
-    refuse(where, value, "is not a whole number within the 64-bit range, as its integer column "
-                         "keeps");
+    refuse(where, value,
+           "is not a whole number within the 64-bit range, as its integer column "
+           "keeps");
   }
   if (const auto* s = std::get_if<std::string>(&value)) {
     std::int64_t n = 0;
@@ -116,8 +117,9 @@ Value as_integer(const std::string& where, const Value& value) {
     if (v) {
       if (const auto w = whole(*v)) return *w;
     }
-    refuse(where, value, "is not a whole number within the 64-bit range, as its integer column "
-                         "keeps");
+    refuse(where, value,
+           "is not a whole number within the 64-bit range, as its integer column "
+           "keeps");
   }
   if (std::holds_alternative<zf::DateTime>(value)) {
     refuse(where, value, "is not a whole number, as its integer column keeps");
@@ -166,8 +168,9 @@ Value as_text(const Value& value) {
 Value as_datetime(const std::string& where, const Value& value) {
   if (const auto* s = std::get_if<std::string>(&value)) {
     if (!stored_form(*s)) {
-      refuse(where, value, "is not a date-time of the form %Y-%m-%d %H:%M:%S within the years 1 "
-                           "to 9999, as its date-time column keeps");
+      refuse(where, value,
+             "is not a date-time of the form %Y-%m-%d %H:%M:%S within the years 1 "
+             "to 9999, as its date-time column keeps");
     }
     return value;
   }

@@ -30,9 +30,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -233,7 +233,8 @@ double decimal_value(std::string_view text) {
   const bool negative = text.starts_with('-');
   if (negative || text.starts_with('+')) text.remove_prefix(1);
   const std::size_t e = text.find_first_of("eE");
-  const long exponent = e == std::string_view::npos ? 0 : std::strtol(text.data() + e + 1, nullptr, 10);
+  const long exponent =
+      e == std::string_view::npos ? 0 : std::strtol(text.data() + e + 1, nullptr, 10);
   const std::string_view mantissa = text.substr(0, e);
   const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
   const std::size_t first = mantissa.find_first_of("123456789");
@@ -297,8 +298,8 @@ std::optional<std::int64_t> numeric_integer(const char* at) {
     if (v > (kLimit - group) / 10000) return std::nullopt;
     v = v * 10000 + group;
   }
-  if (n.sign == 0x4000) return v == kLimit ? std::numeric_limits<std::int64_t>::min()
-                                           : -static_cast<std::int64_t>(v);
+  if (n.sign == 0x4000)
+    return v == kLimit ? std::numeric_limits<std::int64_t>::min() : -static_cast<std::int64_t>(v);
   if (v == kLimit) return std::nullopt;
   return static_cast<std::int64_t>(v);
 }
@@ -673,8 +674,7 @@ class PostgresConnection final : public Connection {
 
   std::int64_t last_insert_id() override {
     if (!last_id_) {
-      throw DatabaseError("lastval is not yet defined in this session", kError,
-                          "SELECT lastval()");
+      throw DatabaseError("lastval is not yet defined in this session", kError, "SELECT lastval()");
     }
     return *last_id_;
   }
@@ -756,8 +756,8 @@ class PostgresConnection final : public Connection {
     if (PQenterPipelineMode(connection) == 0) return nullptr;
     bool sent = true;
     for (const char* command : ahead) {
-      sent = sent && PQsendQueryParams(connection, command, 0, nullptr, nullptr, nullptr, nullptr,
-                                       0) == 1;
+      sent = sent &&
+             PQsendQueryParams(connection, command, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
     }
     sent = sent && PQsendQueryPrepared(connection, name.c_str(), static_cast<int>(values.size()),
                                        values.data(), nullptr, nullptr, binary ? 1 : 0) == 1;
@@ -796,8 +796,8 @@ class PostgresConnection final : public Connection {
     for (;;) {
       int timeout = -1;
       if (until) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-            *until - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(*until - std::chrono::steady_clock::now());
         if (left.count() <= 0) return false;
         timeout = static_cast<int>(std::min<long long>(left.count(), 1 << 30));
       }
@@ -813,8 +813,7 @@ class PostgresConnection final : public Connection {
   // answers with ROLLBACK (its transaction had failed) stored nothing.
   void command(const std::string& sql) {
     if (!connection_) reconnect_if_lost();
-    const Result result =
-        exchange([&](PGconn* c) { return PQsendQuery(c, sql.c_str()); }, sql);
+    const Result result = exchange([&](PGconn* c) { return PQsendQuery(c, sql.c_str()); }, sql);
     const auto status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
       if (sql == "COMMIT" && std::strcmp(PQcmdStatus(result.get()), "ROLLBACK") == 0) {
@@ -825,8 +824,7 @@ class PostgresConnection final : public Connection {
     if (PQstatus(connection_.get()) == CONNECTION_BAD) {
       lost();
       if (sql == "COMMIT") {
-        throw DatabaseError(kLostWrite + trimmed(PQerrorMessage(connection_.get())), kIoError,
-                            sql);
+        throw DatabaseError(kLostWrite + trimmed(PQerrorMessage(connection_.get())), kIoError, sql);
       }
     }
     throw DatabaseError(message_of(result.get(), connection_.get()), code_of(result.get()), sql);
@@ -860,7 +858,8 @@ class PostgresConnection final : public Connection {
     if (verb == "insert") {
       const Result result =
           exchange([](PGconn* c) { return PQsendQuery(c, "SELECT lastval()"); }, "");
-      if (result && PQresultStatus(result.get()) == PGRES_TUPLES_OK && PQntuples(result.get()) == 1) {
+      if (result && PQresultStatus(result.get()) == PGRES_TUPLES_OK &&
+          PQntuples(result.get()) == 1) {
         if (const auto id = integer_text(PQgetvalue(result.get(), 0, 0))) last_id_ = *id;
       }
       return;
@@ -958,8 +957,8 @@ class PostgresConnection final : public Connection {
   }
 
   bool all_binary(const std::string& name) {
-    const Result described = exchange(
-        [&](PGconn* c) { return PQsendDescribePrepared(c, name.c_str()); }, "");
+    const Result described =
+        exchange([&](PGconn* c) { return PQsendDescribePrepared(c, name.c_str()); }, "");
     if (!described || PQresultStatus(described.get()) != PGRES_COMMAND_OK) return false;
     const int fields = PQnfields(described.get());
     for (int f = 0; f < fields; ++f) {
@@ -1084,8 +1083,8 @@ class PostgresConnection final : public Connection {
         const std::string column = PQgetvalue(result.get(), r, 0);
         shape.declared.emplace(column, declared_kind(PQgetvalue(result.get(), r, 1)));
         if (PQgetisnull(result.get(), r, 2) == 0) {
-          shape.lengths.emplace(column,
-                                static_cast<std::size_t>(std::atoll(PQgetvalue(result.get(), r, 2))));
+          shape.lengths.emplace(
+              column, static_cast<std::size_t>(std::atoll(PQgetvalue(result.get(), r, 2))));
         }
         if (PQgetvalue(result.get(), r, 3)[0] == 't' && shape.identity.empty()) {
           shape.identity = column;

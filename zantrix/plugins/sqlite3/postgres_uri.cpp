@@ -21,7 +21,9 @@ bool uri_form(std::string_view uri) {
   return uri.starts_with("postgresql://") || uri.starts_with("postgres://");
 }
 
-bool hex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+bool hex(char c) {
+  return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 // Each part of a URI holding a %-sign that begins no escape of two hex
 // digits is masked whole: such a part is often a password written as is.
@@ -50,8 +52,9 @@ std::vector<Parameter> query_parameters(std::string_view query) {
     const std::size_t amp = query.find('&');
     const std::string_view pair = query.substr(0, amp);
     const std::size_t eq = pair.find('=');
-    out.push_back({std::string(pair.substr(0, eq)),
-                   eq == std::string_view::npos ? std::string() : std::string(pair.substr(eq + 1))});
+    out.push_back({std::string(pair.substr(0, eq)), eq == std::string_view::npos
+                                                        ? std::string()
+                                                        : std::string(pair.substr(eq + 1))});
     if (amp == std::string_view::npos) break;
     query.remove_prefix(amp + 1);
   }
@@ -60,9 +63,9 @@ std::vector<Parameter> query_parameters(std::string_view query) {
 
 std::chrono::seconds seconds_of(const std::string& key, const std::string& value,
                                 const std::string& masked) {
-  if (value.empty() || value.size() > 9 ||
-      !std::all_of(value.begin(), value.end(),
-                   [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; })) {
+  if (value.empty() || value.size() > 9 || !std::all_of(value.begin(), value.end(), [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c)) != 0;
+      })) {
     throw zf::ValueError("the `postgresql` URI in `DB` gives " + key + "=" + value +
                          ": a time-out is a whole number of seconds (" + masked + ")");
   }
@@ -75,8 +78,8 @@ std::string reason_of(const char* error) {
   std::string reason = error != nullptr ? error : "";
   const std::size_t quote = reason.find('"');
   if (quote != std::string::npos) reason.resize(quote);
-  while (!reason.empty() && (reason.back() == ' ' || reason.back() == ':' ||
-                             reason.back() == '\n')) {
+  while (!reason.empty() &&
+         (reason.back() == ' ' || reason.back() == ':' || reason.back() == '\n')) {
     reason.pop_back();
   }
   return reason;
@@ -97,7 +100,8 @@ std::string masked_uri(std::string_view uri) {
     const std::size_t question = out.find('?');
     if (question != std::string::npos) {
       std::string query;
-      for (const auto& [key, value] : query_parameters(std::string_view(out).substr(question + 1))) {
+      for (const auto& [key, value] :
+           query_parameters(std::string_view(out).substr(question + 1))) {
         if (!query.empty()) query += '&';
         query += key + "=" + (key == "password" ? std::string(kMask) : value);
       }
@@ -126,7 +130,8 @@ ServerUri read_server_uri(const std::string& uri) {
     out.conninfo = uri.substr(0, question);
     std::string query;
     if (question != std::string::npos) {
-      for (const auto& [key, value] : query_parameters(std::string_view(uri).substr(question + 1))) {
+      for (const auto& [key, value] :
+           query_parameters(std::string_view(uri).substr(question + 1))) {
         if (key == "statement_timeout") {
           out.statement_timeout = seconds_of(key, value, out.masked);
           continue;
@@ -167,8 +172,8 @@ ServerUri read_server_uri(const std::string& uri) {
   if (options == nullptr) {
     const std::string why = reason_of(error);
     PQfreemem(error);
-    throw zf::ValueError("the `postgresql` URI in `DB` cannot be read: " + why + " (" +
-                         out.masked + ")");
+    throw zf::ValueError("the `postgresql` URI in `DB` cannot be read: " + why + " (" + out.masked +
+                         ")");
   }
   bool password = false;
   for (const PQconninfoOption* o = options; o->keyword != nullptr; ++o) {

@@ -459,7 +459,8 @@ class SqliteConnection final : public Connection {
     while (sqlite3_step(raw) == SQLITE_ROW) {
       const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
       const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(raw, 1));
-      if (name != nullptr) out.emplace(lower_case(name), declared_kind(type != nullptr ? type : ""));
+      if (name != nullptr)
+        out.emplace(lower_case(name), declared_kind(type != nullptr ? type : ""));
     }
     return out;
   }

@@ -61,8 +61,8 @@ TEST_F(Differential, SeededSequencesLeaveBothBackEndsWithTheSameRows) {
 // server; 153 last_insert_id after a failed insert on the server; 617 an
 // integer compared with a number column.
 TEST_F(Differential, SequencesThatOnceShowedADifferenceShowNone) {
-  for (const std::uint64_t seed : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 9u, 11u, 12u, 13u, 20u, 26u, 36u,
-                                   39u, 40u, 41u, 55u, 56u, 101u, 138u, 153u, 617u}) {
+  for (const std::uint64_t seed : {1u,  2u,  3u,  4u,  5u,  6u,  7u,  9u,   11u,  12u,  13u, 20u,
+                                   26u, 36u, 39u, 40u, 41u, 55u, 56u, 101u, 138u, 153u, 617u}) {
     expect_same(seed);
   }
 }

@@ -41,8 +41,7 @@ int main(int argc, char** argv) {
     const auto difference = runner.run(sequence);
     if (!difference) continue;
     ++differences;
-    std::fprintf(stderr, "%s\n\n",
-                 failure_report(s, *difference, runner.shrink(sequence)).c_str());
+    std::fprintf(stderr, "%s\n\n", failure_report(s, *difference, runner.shrink(sequence)).c_str());
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

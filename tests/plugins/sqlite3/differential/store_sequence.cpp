@@ -58,8 +58,9 @@ const std::vector<Documented> kNormalisations = {
     {"number into a text column",
      "A number bound for a text column is stored as its text (integers in decimal, "
      "floating-point numbers in their shortest round-trip text)."},
-    {"texts", "A text holding a NUL character, or bytes that are not UTF-8, is refused "
-              "(ValueError naming the column or the parameter)."},
+    {"texts",
+     "A text holding a NUL character, or bytes that are not UTF-8, is refused "
+     "(ValueError naming the column or the parameter)."},
     {"date-times",
      "A date-time is stored without its fraction of a second; one outside the years 1 to 9999, "
      "or a text bound for a DATETIME column that is not a date-time of the stored form, is "
@@ -89,10 +90,18 @@ struct TableSpec {
   std::vector<ColumnSpec> columns;
 };
 
-ColumnSpec I(const char* name, bool nn = true) { return {name, Kind::Int, 0, nn}; }
-ColumnSpec R(const char* name, bool nn = true) { return {name, Kind::Real, 0, nn}; }
-ColumnSpec T(const char* name, std::size_t n, bool nn = true) { return {name, Kind::Text, n, nn}; }
-ColumnSpec D(const char* name, bool nn = true) { return {name, Kind::Time, 0, nn}; }
+ColumnSpec I(const char* name, bool nn = true) {
+  return {name, Kind::Int, 0, nn};
+}
+ColumnSpec R(const char* name, bool nn = true) {
+  return {name, Kind::Real, 0, nn};
+}
+ColumnSpec T(const char* name, std::size_t n, bool nn = true) {
+  return {name, Kind::Text, n, nn};
+}
+ColumnSpec D(const char* name, bool nn = true) {
+  return {name, Kind::Time, 0, nn};
+}
 
 std::vector<TableSpec> record_tables() {
   return {
@@ -108,10 +117,10 @@ std::vector<TableSpec> record_tables() {
        {I("balance_id"), T("security_name", 20), T("security_code", 20), T("direction", 20),
         R("holding_price"), I("quantity"), D("update_time"), T("remark", 300, false)}},
       {"trading_order",
-       {T("broker_order_id", 50), I("balance_id"), T("security_name", 20),
-        T("security_code", 20), R("price"), I("quantity"), T("direction", 20), T("offset", 20),
-        T("order_type", 20), D("create_time"), D("update_time"), R("filled_avg_price"),
-        I("filled_quantity"), T("status", 20), T("remark", 300, false)}},
+       {T("broker_order_id", 50), I("balance_id"), T("security_name", 20), T("security_code", 20),
+        R("price"), I("quantity"), T("direction", 20), T("offset", 20), T("order_type", 20),
+        D("create_time"), D("update_time"), R("filled_avg_price"), I("filled_quantity"),
+        T("status", 20), T("remark", 300, false)}},
       {"trading_deal",
        {T("broker_deal_id", 50), T("broker_order_id", 50), I("order_id"), I("balance_id"),
         T("security_name", 20), T("security_code", 20), T("direction", 20), T("offset", 20),
@@ -248,9 +257,10 @@ std::string describe(const Step& step) {
 namespace {
 
 zf::DateTime at(int y, unsigned mo, unsigned d, int h = 0, int mi = 0, int s = 0, int us = 0) {
-  return zf::make_datetime(zf::Date{std::chrono::year{y}, std::chrono::month{mo}, std::chrono::day{d}},
-                           std::chrono::hours{h}, std::chrono::minutes{mi},
-                           std::chrono::seconds{s}, std::chrono::microseconds{us});
+  return zf::make_datetime(
+      zf::Date{std::chrono::year{y}, std::chrono::month{mo}, std::chrono::day{d}},
+      std::chrono::hours{h}, std::chrono::minutes{mi}, std::chrono::seconds{s},
+      std::chrono::microseconds{us});
 }
 
 class Generator {
@@ -320,7 +330,10 @@ class Generator {
     const char* server_type[] = {"bigint", "double precision", "varchar(10)"};
     s.sql = "ALTER TABLE " + t.name + " ADD COLUMN " + name + " " + sqlite_type[kind];
     s.sql_server = "ALTER TABLE " + t.name + " ADD COLUMN " + name + " " + server_type[kind];
-    t.columns.push_back({name, kind == 0 ? Kind::Int : kind == 1 ? Kind::Real : Kind::Text,
+    t.columns.push_back({name,
+                         kind == 0   ? Kind::Int
+                         : kind == 1 ? Kind::Real
+                                     : Kind::Text,
                          kind == 2 ? std::size_t{10} : std::size_t{0}, false});
     return s;
   }
@@ -362,31 +375,48 @@ class Generator {
             std::int64_t{0}, std::int64_t{-1}, (std::int64_t{1} << 53) + 1, true, false, 1.5, 2.0,
             -0.0, kNaN, 1e19, -2.5, std::string("12"), std::string("abc")});
       case Kind::Real:
-        return one_of(std::vector<Value>{-0.0, kTiny, -kTiny,
-                                         std::numeric_limits<double>::min(), kMax, -kMax, kNaN,
-                                         kInf, -kInf, 1e-300, 0.1 + 0.2,
-                                         std::numeric_limits<std::int64_t>::max(), std::int64_t{3},
-                                         std::string("12.5"), std::string("abc"),
-                                         std::string("NaN"), true});
+        return one_of(std::vector<Value>{
+            -0.0, kTiny, -kTiny, std::numeric_limits<double>::min(), kMax, -kMax, kNaN, kInf, -kInf,
+            1e-300, 0.1 + 0.2, std::numeric_limits<std::int64_t>::max(), std::int64_t{3},
+            std::string("12.5"), std::string("abc"), std::string("NaN"), true});
       case Kind::Text: {
         std::string over(c.length + 1, 'x');
         std::string wide;
         for (std::size_t i = 0; i < c.length; ++i) wide += "\xc3\xa9";
-        return one_of(std::vector<Value>{
-            std::string(), std::string("O'Reilly"), std::string("say \"hi\""),
-            std::string("a\0b", 3), std::string("\xc3\xbc" "n" "\xc3\xaf" "c" "\xc3\xb8" "d" "\xc3\xa9"),
-            std::string("\xe6\x97\xa5\xe6\x9c\xac"), std::string("\xf0\x9f\x92\xb9"),
-            std::string("\xff\xfe"), std::string("ab\xc3"), over, wide, wide + "\xc3\xa9",
-            std::string("?"), std::string("-- ?"), std::string("%s\\"), std::string("NULL"),
-            std::int64_t{42}, 1.5, 0.1, 1e20, true});
+        return one_of(std::vector<Value>{std::string(),
+                                         std::string("O'Reilly"),
+                                         std::string("say \"hi\""),
+                                         std::string("a\0b", 3),
+                                         std::string("\xc3\xbc"
+                                                     "n"
+                                                     "\xc3\xaf"
+                                                     "c"
+                                                     "\xc3\xb8"
+                                                     "d"
+                                                     "\xc3\xa9"),
+                                         std::string("\xe6\x97\xa5\xe6\x9c\xac"),
+                                         std::string("\xf0\x9f\x92\xb9"),
+                                         std::string("\xff\xfe"),
+                                         std::string("ab\xc3"),
+                                         over,
+                                         wide,
+                                         wide + "\xc3\xa9",
+                                         std::string("?"),
+                                         std::string("-- ?"),
+                                         std::string("%s\\"),
+                                         std::string("NULL"),
+                                         std::int64_t{42},
+                                         1.5,
+                                         0.1,
+                                         1e20,
+                                         true});
       }
       case Kind::Time:
         return one_of(std::vector<Value>{
             at(1, 1, 1), at(9999, 12, 31, 23, 59, 59), at(9999, 12, 31, 23, 59, 59, 999999),
-            at(1969, 12, 31, 23, 59, 59), at(2000, 2, 29, 12, 0, 0, 500000),
-            at(1899, 12, 31), at(10000, 1, 1), at(0, 1, 1), at(-1, 6, 1),
-            std::string("2024-03-15 09:30:00"), std::string("2024-03-15 09:30:00.5"),
-            std::string("2024-03-15"), std::string("garbage"),
+            at(1969, 12, 31, 23, 59, 59), at(2000, 2, 29, 12, 0, 0, 500000), at(1899, 12, 31),
+            at(10000, 1, 1), at(0, 1, 1), at(-1, 6, 1), std::string("2024-03-15 09:30:00"),
+            std::string("2024-03-15 09:30:00.5"), std::string("2024-03-15"), std::string("garbage"),
             zf::Date{std::chrono::year{2024}, std::chrono::month{3}, std::chrono::day{15}},
             std::int64_t{5}});
     }
@@ -497,8 +527,8 @@ class Generator {
       s.columns = has_quantity
                       ? std::vector<std::string>{"count(*)", "sum(quantity)", "max(quantity)",
                                                  "min(update_time)", "1 = 1"}
-                      : std::vector<std::string>{"count(*)", "sum(broker_account_id)",
-                                                 "max(cash)", "max(update_time)"};
+                      : std::vector<std::string>{"count(*)", "sum(broker_account_id)", "max(cash)",
+                                                 "max(update_time)"};
     }
     s.conditions = conditions(t, 2);
     return s;
@@ -512,16 +542,26 @@ class Generator {
       bool inserts;
     };
     static const std::vector<Shape> shapes{
-        {"UPDATE position SET remark = ? WHERE quantity > ?", "position",
-         {T("remark", 300), I("quantity")}, false},
-        {"DELETE FROM position WHERE holding_price < ? -- the cheap ones? all of them", "position",
-         {R("holding_price")}, false},
-        {"/* which ones? */ UPDATE balance SET strategy_status = ? WHERE cash >= ?", "balance",
-         {T("strategy_status", 15), R("cash")}, false},
-        {"UPDATE balance SET remark = 'why?' WHERE broker_account_id = ?", "balance",
-         {I("broker_account_id")}, false},
-        {"SELECT count(*) FROM trading_order WHERE status = ?", "trading_order",
-         {T("status", 20)}, false},
+        {"UPDATE position SET remark = ? WHERE quantity > ?",
+         "position",
+         {T("remark", 300), I("quantity")},
+         false},
+        {"DELETE FROM position WHERE holding_price < ? -- the cheap ones? all of them",
+         "position",
+         {R("holding_price")},
+         false},
+        {"/* which ones? */ UPDATE balance SET strategy_status = ? WHERE cash >= ?",
+         "balance",
+         {T("strategy_status", 15), R("cash")},
+         false},
+        {"UPDATE balance SET remark = 'why?' WHERE broker_account_id = ?",
+         "balance",
+         {I("broker_account_id")},
+         false},
+        {"SELECT count(*) FROM trading_order WHERE status = ?",
+         "trading_order",
+         {T("status", 20)},
+         false},
         {"INSERT INTO position (balance_id, security_name, security_code, direction, "
          "holding_price, quantity, update_time) VALUES (?, ?, ?, ?, ?, ?, ?)",
          "position",
@@ -588,7 +628,9 @@ std::string with_database(const std::string& uri, const std::string& name) {
 }
 
 enum class Backend { SQLite, PostgreSQL };
-const char* name_of(Backend b) { return b == Backend::SQLite ? "SQLite" : "PostgreSQL"; }
+const char* name_of(Backend b) {
+  return b == Backend::SQLite ? "SQLite" : "PostgreSQL";
+}
 
 // A scope held open between steps.
 struct OpenScope {
@@ -699,7 +741,8 @@ Rows rows_of(const zf::Table& table) {
 std::string compare(const zf::Table& sqlite, const zf::Table& server) {
   const Rows a = rows_of(sqlite);
   const Rows b = rows_of(server);
-  if (a.header != b.header) return "columns differ:\n  SQLite     " + a.header + "\n  PostgreSQL " + b.header;
+  if (a.header != b.header)
+    return "columns differ:\n  SQLite     " + a.header + "\n  PostgreSQL " + b.header;
   if (a.rows == b.rows) return {};
   std::string out = "rows differ (" + std::to_string(a.rows.size()) + " on SQLite, " +
                     std::to_string(b.rows.size()) + " on PostgreSQL); columns " + a.header;
@@ -858,8 +901,8 @@ struct Runner::State {
     const Outcome ob = attempt([&] { b = server_side.db->select_records(table); });
     if (!oa.ok || !ob.ok) {
       if (!oa.ok && !ob.ok && oa.kind == ob.kind) return std::nullopt;
-      return "select_records(" + table + ") after the step: SQLite " + shown(oa) +
-             "; PostgreSQL " + shown(ob);
+      return "select_records(" + table + ") after the step: SQLite " + shown(oa) + "; PostgreSQL " +
+             shown(ob);
     }
     const std::string differs = compare(*a, *b);
     if (differs.empty()) return std::nullopt;
@@ -892,8 +935,8 @@ struct Runner::State {
       }
     });
     if (o.ok) return std::nullopt;
-    return "the rows of " + table + " could not be copied from " + name_of(from.backend) +
-           " to " + name_of(to.backend) + ": " + shown(o);
+    return "the rows of " + table + " could not be copied from " + name_of(from.backend) + " to " +
+           name_of(to.backend) + ": " + shown(o);
   }
 
   // `last_insert_id` after an insert step on one side: the new row's id,
@@ -976,8 +1019,8 @@ struct Runner::State {
       }
     } else if (!a.ok && !b.ok) {
       if (a.kind != b.kind && !documented_refusal(b)) {
-        return "both refused, with different kinds of error: SQLite " + shown(a) +
-               "; PostgreSQL " + shown(b);
+        return "both refused, with different kinds of error: SQLite " + shown(a) + "; PostgreSQL " +
+               shown(b);
       }
     } else if (b.ok && documented_sqlite_refusal(step, a)) {
       return std::nullopt;
@@ -1048,7 +1091,8 @@ Runner::Runner(const std::string& server_uri) : state_(std::make_unique<State>()
     throw std::runtime_error("cannot reach the server of the tests: " +
                              std::string(PQerrorMessage(state_->admin.get())));
   }
-  PQsetNoticeProcessor(state_->admin.get(), [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(
+      state_->admin.get(), [](void*, const char*) {}, nullptr);
   admin(state_->admin.get(), "DROP DATABASE IF EXISTS " + state_->database);
   admin(state_->admin.get(), "CREATE DATABASE " + state_->database);
   // Commits need not wait for the disk: what is compared is what the
@@ -1057,7 +1101,8 @@ Runner::Runner(const std::string& server_uri) : state_(std::make_unique<State>()
         "ALTER DATABASE " + state_->database + " SET synchronous_commit = off");
   state_->uri = with_database(server_uri, state_->database);
   state_->admin.reset(PQconnectdb(state_->uri.c_str()));
-  PQsetNoticeProcessor(state_->admin.get(), [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(
+      state_->admin.get(), [](void*, const char*) {}, nullptr);
   const fs::path memory("/dev/shm");
   const fs::path root = access(memory.c_str(), W_OK) == 0 ? memory : fs::temp_directory_path();
   state_->sqlite_dir = root / ("zantrix_differential_" + std::to_string(getpid()));
@@ -1070,7 +1115,8 @@ Runner::~Runner() {
     state_->sqlite.db.reset();
     state_->server_side.db.reset();
     state_->admin.reset(PQconnectdb(state_->server.c_str()));
-    PQsetNoticeProcessor(state_->admin.get(), [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        state_->admin.get(), [](void*, const char*) {}, nullptr);
     admin(state_->admin.get(), "DROP DATABASE IF EXISTS " + state_->database + " WITH (FORCE)");
   } catch (const std::exception&) {
     // The database is left behind; the server is the tests' own.
