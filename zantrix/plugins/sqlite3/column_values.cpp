@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 
 #include "zantrix/framework/datetime.h"
 #include "zantrix/framework/errors.h"
@@ -61,8 +62,21 @@ std::string shown(const Value& value) {
   return DB::_parse_sql_value(value);
 }
 
-[[noreturn]] void refuse(const std::string& where, const Value& value, const char* why) {
-  throw zf::ValueError("the value of " + where + " (" + shown(value) + ") " + why);
+// What a refusal names: the column a value is bound for, or the position of
+// a caller's parameter. Its text is made only when a value is refused, so
+// that settling costs no allocation per value.
+struct Where {
+  std::string_view column;
+  std::size_t position;
+
+  std::string text() const {
+    return column.empty() ? "parameter " + std::to_string(position + 1)
+                          : "column " + std::string(column);
+  }
+};
+
+[[noreturn]] void refuse(const Where& where, const Value& value, const char* why) {
+  throw zf::ValueError("the value of " + where.text() + " (" + shown(value) + ") " + why);
 }
 
 // A decimal number written plainly: an optional sign, digits with an
@@ -102,7 +116,10 @@ bool stored_form(std::string_view text) {
   return text.size() == 19 || text.back() != '0';
 }
 
-Value as_integer(const std::string& where, const Value& value) {
+// Each of these makes a value its column's kind, std::nullopt when the
+// value is that already (a text is not copied only to be kept).
+
+std::optional<Value> as_integer(const Where& where, const Value& value) {
   if (const auto* d = std::get_if<double>(&value)) {
     if (const auto n = whole(*d)) return *n;
     refuse(where, value,
@@ -124,14 +141,14 @@ Value as_integer(const std::string& where, const Value& value) {
   if (std::holds_alternative<zf::DateTime>(value)) {
     refuse(where, value, "is not a whole number, as its integer column keeps");
   }
-  return value;
+  return std::nullopt;
 }
 
 // A value compared with an integer column: any number, or a text that
 // reads as one.
-Value as_number(const std::string& where, const Value& value);
+std::optional<Value> as_number(const Where& where, const Value& value);
 
-Value compared_with_integer(const std::string& where, const Value& value) {
+std::optional<Value> compared_with_integer(const Where& where, const Value& value) {
   if (const auto* s = std::get_if<std::string>(&value)) {
     std::int64_t n = 0;
     const auto [end, error] = std::from_chars(s->data(), s->data() + s->size(), n);
@@ -139,10 +156,10 @@ Value compared_with_integer(const std::string& where, const Value& value) {
     return as_number(where, value);
   }
   if (std::holds_alternative<zf::DateTime>(value)) return as_number(where, value);
-  return value;
+  return std::nullopt;
 }
 
-Value as_number(const std::string& where, const Value& value) {
+std::optional<Value> as_number(const Where& where, const Value& value) {
   if (const auto* s = std::get_if<std::string>(&value)) {
     if (const auto v = decimal(*s)) return *v == 0 ? 0.0 : *v;
     refuse(where, value, "is not a number, as its number column keeps");
@@ -155,35 +172,36 @@ Value as_number(const std::string& where, const Value& value) {
   // a double).
   if (const auto* n = std::get_if<std::int64_t>(&value)) return static_cast<double>(*n);
   if (const auto* b = std::get_if<bool>(&value)) return *b ? 1.0 : 0.0;
-  return value;
+  return std::nullopt;
 }
 
-Value as_text(const Value& value) {
+std::optional<Value> as_text(const Value& value) {
   if (const auto* d = std::get_if<double>(&value)) return zf::format_number(*d);
   if (const auto* n = std::get_if<std::int64_t>(&value)) return std::to_string(*n);
   if (const auto* b = std::get_if<bool>(&value)) return std::string(*b ? "1" : "0");
-  return value;
+  return std::nullopt;
 }
 
-Value as_datetime(const std::string& where, const Value& value) {
+std::optional<Value> as_datetime(const Where& where, const Value& value) {
   if (const auto* s = std::get_if<std::string>(&value)) {
     if (!stored_form(*s)) {
       refuse(where, value,
              "is not a date-time of the form %Y-%m-%d %H:%M:%S within the years 1 "
              "to 9999, as its date-time column keeps");
     }
-    return value;
+    return std::nullopt;
   }
-  if (std::holds_alternative<zf::DateTime>(value)) return value;
+  if (std::holds_alternative<zf::DateTime>(value)) return std::nullopt;
   refuse(where, value, "is not a date-time, as its date-time column keeps");
 }
 
 }  // namespace
 
+// ASCII letters only, as both engines fold names: no locale is consulted, and
+// the fold costs nothing beside the copy on the path of every insert.
 std::string lower_case(std::string_view name) {
   std::string lower(name);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  for (char& c : lower) c = ascii_lower(c);
   return lower;
 }
 
@@ -199,19 +217,20 @@ Declared declared_kind(std::string_view type) {
   return Declared::Other;
 }
 
-void settle_values(Statement& statement, const DeclaredColumns& columns) {
+void settle_values(Statement& statement, const std::vector<Declared>& kinds) {
   const bool built = !statement.marks.empty();
   for (std::size_t k = 0; k < statement.parameters.size(); ++k) {
     Value& value = statement.parameters[k];
     const std::string_view name = statement.name_of(k);
-    const std::string where =
-        name.empty() ? "parameter " + std::to_string(k + 1) : "column " + std::string(name);
+    const Where where{name, k};
     if (const auto* s = std::get_if<std::string>(&value)) {
       if (s->find('\0') != std::string::npos) {
-        throw zf::ValueError("the value of " + where +
+        throw zf::ValueError("the value of " + where.text() +
                              " holds a NUL character, which a stored text cannot hold");
       }
-      if (!valid_utf8(*s)) throw zf::ValueError("the value of " + where + " is not UTF-8 text");
+      if (!valid_utf8(*s)) {
+        throw zf::ValueError("the value of " + where.text() + " is not UTF-8 text");
+      }
     } else if (const auto* d = std::get_if<double>(&value)) {
       if (std::isnan(*d)) {
         value = std::monostate{};
@@ -221,27 +240,27 @@ void settle_values(Statement& statement, const DeclaredColumns& columns) {
     } else if (const auto* t = std::get_if<zf::DateTime>(&value)) {
       if (!in_year_range(*t)) refuse(where, value, "lies outside the years 1 to 9999");
     }
-    if (!name.empty() && !std::holds_alternative<std::monostate>(value)) {
-      const auto found = columns.find(lower_case(name));
-      if (found != columns.end()) {
-        const bool stored = statement.value_columns[k] != Statement::kNoColumn;
-        switch (found->second) {
-          case Declared::Integer:
-            value = stored ? as_integer(where, value) : compared_with_integer(where, value);
-            break;
-          case Declared::Number:
-            value = as_number(where, value);
-            break;
-          case Declared::Text:
-            value = as_text(value);
-            break;
-          case Declared::DateTime:
-            value = as_datetime(where, value);
-            break;
-          case Declared::Other:
-            break;
-        }
+    if (k < kinds.size() && kinds[k] != Declared::Other &&
+        !std::holds_alternative<std::monostate>(value)) {
+      const bool stored = statement.value_columns[k] != Statement::kNoColumn;
+      std::optional<Value> settled;
+      switch (kinds[k]) {
+        case Declared::Integer:
+          settled = stored ? as_integer(where, value) : compared_with_integer(where, value);
+          break;
+        case Declared::Number:
+          settled = as_number(where, value);
+          break;
+        case Declared::Text:
+          settled = as_text(value);
+          break;
+        case Declared::DateTime:
+          settled = as_datetime(where, value);
+          break;
+        case Declared::Other:
+          break;
       }
+      if (settled) value = std::move(*settled);
     }
     if (built) {
       if (const auto* t = std::get_if<zf::DateTime>(&value)) {
@@ -251,12 +270,32 @@ void settle_values(Statement& statement, const DeclaredColumns& columns) {
   }
 }
 
-bool knows_columns(const Statement& statement, const DeclaredColumns& columns) {
-  for (std::size_t k = 0; k < statement.parameters.size(); ++k) {
+std::vector<Declared> column_kinds(const Statement& statement, const DeclaredColumns& columns,
+                                   bool& all_known) {
+  all_known = true;
+  std::vector<Declared> kinds(statement.parameters.size(), Declared::Other);
+  for (std::size_t k = 0; k < kinds.size(); ++k) {
     const std::string_view name = statement.name_of(k);
-    if (!name.empty() && !columns.contains(lower_case(name))) return false;
+    if (name.empty()) continue;
+    if (statement.value_columns[k] != Statement::kNoColumn) {
+      for (std::size_t j = 0; j < k; ++j) {
+        if (statement.value_columns[j] == Statement::kNoColumn) continue;
+        const std::string_view other = statement.name_of(j);
+        if (other.size() == name.size() &&
+            std::equal(name.begin(), name.end(), other.begin(),
+                       [](char x, char y) { return ascii_lower(x) == ascii_lower(y); })) {
+          throw zf::ValueError("the column " + std::string(name) + " is named more than once");
+        }
+      }
+    }
+    const auto found = columns.find(lower_case(name));
+    if (found == columns.end()) {
+      all_known = false;
+    } else {
+      kinds[k] = found->second;
+    }
   }
-  return true;
+  return kinds;
 }
 
 }  // namespace zantrix::plugins::sqlite3::detail

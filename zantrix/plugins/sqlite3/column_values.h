@@ -28,6 +28,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "zantrix/plugins/sqlite3/statement.h"
 
@@ -43,13 +44,24 @@ using DeclaredColumns = std::unordered_map<std::string, Declared>;
 // character varying, timestamp without time zone, ...).
 Declared declared_kind(std::string_view type);
 
+constexpr char ascii_lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 std::string lower_case(std::string_view name);
 
-// Settles every value of `statement` in place by the rules above, with the
-// declared columns of its table (none known: only the rules for every value).
-void settle_values(Statement& statement, const DeclaredColumns& columns);
+// The declared kind of the column each value of `statement` is bound for or
+// compared with, from the declared columns of its table: Declared::Other for
+// a parameter of a caller's own statement and for a column `columns` does
+// not hold (`all_known` tells whether there was any). A column named twice
+// among the values a statement stores is refused (ValueError "the column x
+// is named more than once"): PostgreSQL refuses it, SQLite would keep one of
+// the values.
+std::vector<Declared> column_kinds(const Statement& statement, const DeclaredColumns& columns,
+                                   bool& all_known);
 
-// Whether every column `statement` names a value for is among `columns`.
-bool knows_columns(const Statement& statement, const DeclaredColumns& columns);
+// Settles every value of `statement` in place by the rules above, value `k`
+// by kinds[k] (no kinds: only the rules for every value).
+void settle_values(Statement& statement, const std::vector<Declared>& kinds);
 
 }  // namespace zantrix::plugins::sqlite3::detail

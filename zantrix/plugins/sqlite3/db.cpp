@@ -125,20 +125,6 @@ bool changes_schema(std::string_view sql) {
   return word.starts_with("create") || word.starts_with("drop") || word.starts_with("alter");
 }
 
-// A column named twice in one insert or update: PostgreSQL refuses it,
-// SQLite would keep one of the values.
-void refuse_repeated_columns(const NamedValues& values) {
-  std::vector<std::string> seen;
-  seen.reserve(values.size());
-  for (const auto& [name, value] : values) {
-    std::string lower = detail::lower_case(name);
-    if (std::find(seen.begin(), seen.end(), lower) != seen.end()) {
-      throw zf::ValueError("the column " + name + " is named more than once");
-    }
-    seen.push_back(std::move(lower));
-  }
-}
-
 std::string sql_quoted(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 2);
@@ -349,31 +335,43 @@ void DB::execute(std::string_view sql, const std::optional<std::vector<Value>>& 
 // store's lock; the statement stays as the latest one, also when it fails.
 // Its values are settled first, by the declared columns of its table (asked
 // again when it names a column not known yet: another session may have
-// added it).
+// added it); the kinds found for a statement's text are kept for the next
+// statement of the same text, as a scope's inserts of one record are.
 std::optional<zf::Table> DB::run(Statement statement, detail::Run how) {
   const StoreLock guard(*lock_);
   *last_ = std::move(statement);
   Statement& current = *last_;
   if (!conn_) throw DatabaseError(kClosedMessage, 0, current.text());
   if (!current.parameters.empty()) {
-    if (current.table.empty()) {
-      detail::settle_values(current, {});
-    } else {
-      const detail::DeclaredColumns* columns = &declared(current.table, false);
-      if (!detail::knows_columns(current, *columns)) columns = &declared(current.table, true);
-      detail::settle_values(current, *columns);
-    }
+    detail::settle_values(
+        current, current.table.empty() ? std::vector<detail::Declared>() : kinds_of(current));
   }
   std::optional<zf::Table> rows;
   try {
     rows = conn_->run(current, how);
   } catch (...) {
-    if (changes_schema(current.sql)) declared_.clear();
+    if (changes_schema(current.sql)) forget_schema();
     throw;
   }
-  if (changes_schema(current.sql)) declared_.clear();
+  if (changes_schema(current.sql)) forget_schema();
   if (scope_depth_ == 0) conn_->commit_open();
   return rows;
+}
+
+const std::vector<detail::Declared>& DB::kinds_of(const detail::Statement& statement) {
+  if (!kinds_sql_.empty() && kinds_sql_ == statement.sql) return kinds_;
+  bool known = false;
+  auto kinds = detail::column_kinds(statement, declared(statement.table, false), known);
+  if (!known) kinds = detail::column_kinds(statement, declared(statement.table, true), known);
+  kinds_ = std::move(kinds);
+  // A statement naming a column still unknown is looked up afresh next time.
+  kinds_sql_ = known ? statement.sql : std::string();
+  return kinds_;
+}
+
+void DB::forget_schema() {
+  declared_.clear();
+  kinds_sql_.clear();
 }
 
 const detail::DeclaredColumns& DB::declared(const std::string& table, bool again) {
@@ -449,7 +447,6 @@ zf::Table DB::select_records(std::string_view table_name,
 void DB::update_records(std::string_view table_name, const NamedValues& columns,
                         const NamedValues& conditions) {
   if (columns.empty()) throw zf::AssertionError("At least one column needs to be updated!");
-  refuse_repeated_columns(columns);
   Statement statement;
   statement.reserve(columns.size() + conditions.size(), 64 + 24 * columns.size());
   statement.table = table_name;
@@ -469,7 +466,6 @@ void DB::update_records(std::string_view table_name, const NamedValues& columns,
 
 void DB::insert_records(std::string_view table_name, const NamedValues& values) {
   if (values.empty()) throw zf::AssertionError("Must provide columns and values when inserting!");
-  refuse_repeated_columns(values);
   Statement statement;
   statement.reserve(values.size(), 32 + 24 * values.size());
   statement.table = table_name;

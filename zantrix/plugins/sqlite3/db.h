@@ -35,9 +35,9 @@
 // `balance`, `position`, `trading_order` and `trading_deal` unless they
 // exist (on PostgreSQL under a server-wide lock, so that engines starting
 // at once create each table once). Its operations build statements from a
-// table name, column names and plain values. Table and column names go into the statement verbatim, so they must
-// come from the program, never from outside input. Outside a transaction
-// scope every statement is committed before its call returns.
+// table name, column names and plain values. Table and column names go into the statement verbatim,
+// so they must come from the program, never from outside input. Outside a transaction scope every
+// statement is committed before its call returns.
 //
 // Transaction scopes. `transaction()` opens a scope: the statements this
 // thread makes through the store until the scope ends go into one
@@ -298,6 +298,10 @@ class DB {
   // The declared columns of `table`, asked of the engine once (`again`:
   // asked afresh).
   const detail::DeclaredColumns& declared(const std::string& table, bool again);
+  // The declared kind of the column of each value of `statement`.
+  const std::vector<detail::Declared>& kinds_of(const detail::Statement& statement);
+  // Forgets what it knows of the tables' columns.
+  void forget_schema();
 
   std::unique_ptr<detail::Connection> conn_;
   std::mutex own_lock_;
@@ -310,6 +314,10 @@ class DB {
   // The declared columns of the tables met, by lower-case name; forgotten
   // when a statement of this store changes the schema.
   std::unordered_map<std::string, detail::DeclaredColumns> declared_;
+  // The column kinds of the values of the latest statement text settled
+  // (none: empty text), kept as long as declared_.
+  std::string kinds_sql_;
+  std::vector<detail::Declared> kinds_;
 };
 
 }  // namespace zantrix::plugins::sqlite3
