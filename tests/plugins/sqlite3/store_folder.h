@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/plugins/sqlite3/test_server_uri.h"
 #include "zantrix/framework/config.h"
 #include "zantrix/framework/datetime.h"
 #include "zantrix/plugins/sqlite3/db.h"
@@ -51,16 +52,6 @@ inline std::string backend_name(const testing::TestParamInfo<Backend>& info) {
   return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL";
 }
 
-// The libpq URI of the tests' server, std::nullopt when there is none.
-inline std::optional<std::string> test_server_uri() {
-  const char* file = std::getenv("ZANTRIX_TEST_POSTGRES_URI_FILE");
-  if (file == nullptr) return std::nullopt;
-  std::ifstream in(file);
-  std::string uri;
-  if (!std::getline(in, uri) || uri.empty()) return std::nullopt;
-  return uri;
-}
-
 // `uri` naming database `name` instead of its own.
 inline std::string with_database(const std::string& uri, const std::string& name) {
   return uri.substr(0, uri.rfind('/') + 1) + name;
@@ -80,7 +71,8 @@ inline Rows pg_rows(const std::string& uri, const std::string& sql) {
     ADD_FAILURE() << PQerrorMessage(connection.get());
     return {};
   }
-  PQsetNoticeProcessor(connection.get(), [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(
+      connection.get(), [](void*, const char*) {}, nullptr);
   const std::unique_ptr<PGresult, PgClear> result(PQexec(connection.get(), sql.c_str()));
   const auto status = PQresultStatus(result.get());
   if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
@@ -91,10 +83,10 @@ inline Rows pg_rows(const std::string& uri, const std::string& sql) {
   for (int r = 0; r < PQntuples(result.get()); ++r) {
     auto& row = rows.emplace_back();
     for (int f = 0; f < PQnfields(result.get()); ++f) {
-      row.push_back(PQgetisnull(result.get(), r, f)
-                        ? std::nullopt
-                        : Cell(std::string(PQgetvalue(result.get(), r, f),
-                                           PQgetlength(result.get(), r, f))));
+      row.push_back(
+          PQgetisnull(result.get(), r, f)
+              ? std::nullopt
+              : Cell(std::string(PQgetvalue(result.get(), r, f), PQgetlength(result.get(), r, f))));
     }
   }
   return rows;
@@ -234,10 +226,10 @@ class EitherStore : public StoreFolder, public testing::WithParamInterface<Backe
   void SetUp() override { use(GetParam()); }
 };
 
-#define ZANTRIX_ON_EITHER_STORE(Fixture)                                                  \
-  INSTANTIATE_TEST_SUITE_P(Store, Fixture,                                                \
-                           testing::Values(zantrix_test::Backend::SQLite,                 \
-                                           zantrix_test::Backend::PostgreSQL),            \
-                           zantrix_test::backend_name)
+#define ZANTRIX_ON_EITHER_STORE(Fixture)                                                 \
+  INSTANTIATE_TEST_SUITE_P(                                                              \
+      Store, Fixture,                                                                    \
+      testing::Values(zantrix_test::Backend::SQLite, zantrix_test::Backend::PostgreSQL), \
+      zantrix_test::backend_name)
 
 }  // namespace zantrix_test

@@ -20,7 +20,7 @@ std::uint64_t from_environment(const char* name, std::uint64_t fallback) {
 class Differential : public testing::Test {
  protected:
   void SetUp() override {
-    const auto uri = server_uri_from_environment();
+    const auto uri = test_server_uri();
     if (!uri) GTEST_SKIP() << "no PostgreSQL server for the tests";
     runner_.emplace(*uri);
   }

@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  const auto uri = server_uri_from_environment();
+  const auto uri = zantrix_test::test_server_uri();
   if (!uri) {
     std::fprintf(stderr,
                  "%s: no PostgreSQL server: ZANTRIX_TEST_POSTGRES_URI_FILE names no file holding "

@@ -1161,13 +1161,5 @@ std::string replay_command(std::uint64_t seed) {
   return "make soak-store SEQUENCES=1 SEED=" + std::to_string(seed);
 }
 
-std::optional<std::string> server_uri_from_environment() {
-  const char* file = std::getenv("ZANTRIX_TEST_POSTGRES_URI_FILE");
-  if (file == nullptr) return std::nullopt;
-  std::ifstream in(file);
-  std::string uri;
-  if (!std::getline(in, uri) || uri.empty()) return std::nullopt;
-  return uri;
-}
 
 }  // namespace zantrix_test::differential

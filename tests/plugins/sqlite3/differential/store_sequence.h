@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/plugins/sqlite3/test_server_uri.h"
+
 namespace zantrix_test::differential {
 
 struct Step;
@@ -79,9 +81,5 @@ std::string failure_report(std::uint64_t seed, const std::string& difference,
                            const Sequence& shortest);
 
 std::string replay_command(std::uint64_t seed);
-
-// The libpq URI of the tests' server, std::nullopt when there is none
-// (ZANTRIX_TEST_POSTGRES_URI_FILE names the file holding it).
-std::optional<std::string> server_uri_from_environment();
 
 }  // namespace zantrix_test::differential
