@@ -224,19 +224,19 @@ void ClientHold::remove_thread_client(std::thread::id thread) {
   thread_clients_.erase(found);
 }
 
-Ravelhost::ThreadProxy::ThreadProxy(const std::shared_ptr<ClientHold>& hold)
+ThreadProxy::ThreadProxy(const std::shared_ptr<ClientHold>& hold)
     : hold_(hold), thread_(std::this_thread::get_id()) {
   hold->add_thread_client(thread_, hold->take_proxy());
 }
 
-Ravelhost::ThreadProxy::ThreadProxy(ThreadProxy&& other) noexcept
+ThreadProxy::ThreadProxy(ThreadProxy&& other) noexcept
     : hold_(std::exchange(other.hold_, {})), thread_(other.thread_) {}
 
-Ravelhost::ThreadProxy::~ThreadProxy() {
+ThreadProxy::~ThreadProxy() {
   if (const auto hold = hold_.lock()) hold->remove_thread_client(thread_);
 }
 
-Ravelhost::ThreadProxy Ravelhost::TakeThreadProxy() {
+ThreadProxy Ravelhost::TakeThreadProxy() {
   return ThreadProxy(shared_->clientHold);
 }
 

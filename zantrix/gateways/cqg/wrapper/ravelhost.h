@@ -223,7 +223,7 @@ class SinkInternal : public CELSinkBase {
 class ClientHold {
  public:
   // The proxy serving the calling thread: the one it took with a
-  // Ravelhost::ThreadProxy while that lives, else the one Init took (which
+  // ThreadProxy while that lives, else the one Init took (which
   // serves Init's thread only); null before Init has obtained it and after
   // Shutdown.
   std::shared_ptr<cel::CQGCEL> client() const;
@@ -235,6 +235,7 @@ class ClientHold {
 
  private:
   friend class Ravelhost;
+  friend class ThreadProxy;
   void open(std::shared_ptr<cel::CQGCEL> client);
   void open_worker(std::shared_ptr<cel::CQGCEL> client,
                    std::shared_ptr<platform::com::Apartment> apartment);
@@ -251,6 +252,32 @@ class ClientHold {
   std::shared_ptr<platform::com::Apartment> worker_apartment_;
   std::unordered_map<std::thread::id, std::shared_ptr<cel::CQGCEL>> thread_clients_;
   bool closed_ = false;
+};
+
+// A proxy of the client for a thread other than Init's, so that requests
+// made on that thread (VexGate's among them, which go through the hold)
+// reach the client. Taking one asks the worker to marshal the client, and
+// this thread takes it out of the stream, as Init does; it waits for the
+// worker to serve it. While it lives, hold->client() gives that proxy on its
+// thread, and only there. The calling thread must have initialised COM (the
+// ComError CO_E_NOTINITIALIZED otherwise). A std::runtime_error before Init
+// has started the client, after Shutdown, on the worker thread (which serves
+// the client itself) and on a thread that holds a proxy of this environment
+// already; the ComError of a worker that no longer serves. Destroyed on the
+// thread that took it, before that thread's last CoUninitialize; destroyed
+// after its environment it does nothing. Movable, not copyable.
+class ThreadProxy {
+ public:
+  explicit ThreadProxy(const std::shared_ptr<ClientHold>& hold);
+  ThreadProxy(ThreadProxy&& other) noexcept;
+  ThreadProxy& operator=(ThreadProxy&&) = delete;
+  ThreadProxy(const ThreadProxy&) = delete;
+  ThreadProxy& operator=(const ThreadProxy&) = delete;
+  ~ThreadProxy();
+
+ private:
+  std::weak_ptr<ClientHold> hold_;
+  std::thread::id thread_;
 };
 
 // A caller's configuration step: called on the caller's thread with the
@@ -291,36 +318,7 @@ class Ravelhost {
   // std::runtime_error, as the worker cannot wait for its own end.
   void Shutdown();
 
-  // A proxy of the client for a thread other than Init's, so that requests
-  // made on it (VexGate's among them, through clientHold()) reach the
-  // client. While it lives, clientHold()->client() gives that proxy on its
-  // thread, and only there. It is destroyed on the thread that took it,
-  // before that thread's last CoUninitialize; destroyed after the
-  // environment it does nothing. Movable, not copyable.
-  class ThreadProxy {
-   public:
-    ThreadProxy(ThreadProxy&& other) noexcept;
-    ThreadProxy& operator=(ThreadProxy&&) = delete;
-    ThreadProxy(const ThreadProxy&) = delete;
-    ThreadProxy& operator=(const ThreadProxy&) = delete;
-    ~ThreadProxy();
-
-   private:
-    friend class Ravelhost;
-    explicit ThreadProxy(const std::shared_ptr<ClientHold>& hold);
-
-    std::weak_ptr<ClientHold> hold_;
-    std::thread::id thread_;
-  };
-
-  // Takes a ThreadProxy for the calling thread: the worker marshals the
-  // client, and this thread takes it out of the stream, as Init does. The
-  // thread must have initialised COM (the ComError CO_E_NOTINITIALIZED
-  // otherwise). A std::runtime_error before Init has started the client,
-  // after Shutdown, on the worker thread (which serves the client itself)
-  // and on a thread that holds a ThreadProxy of this environment already;
-  // the ComError of a worker that no longer serves. Any thread may call it
-  // once Init has returned; it waits for the worker to serve it.
+  // A ThreadProxy of this environment for the calling thread.
   ThreadProxy TakeThreadProxy();
 
   // What sinks keep of this environment (ClientHold).
