@@ -4,14 +4,18 @@
 # make bench     the benchmarks against their peers (installs the peers)
 # make soak SESSIONS=N SEED=S   N seeded adversarial sessions of the order path
 # make soak-demo REPEAT=N       the demo over N passes of its history with the venue misbehaving
+# make soak-store SEQUENCES=N SEED=S   N seeded sequences of the record store's
+#                operations on SQLite and on a private PostgreSQL server, checked
+#                against each other
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 SESSIONS ?= 1000
+SEQUENCES ?= 1000
 SEED ?= 1
 REPEAT ?= 4
 
-.PHONY: all deps configure build demo test sanitize asan tsan bench soak soak-demo format clean
+.PHONY: all deps configure build demo test sanitize asan tsan bench soak soak-demo soak-store format clean
 
 all: build
 
@@ -57,6 +61,15 @@ soak: configure
 soak-demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target zantrix
 	$(BUILD)/apps/zantrix --config examples/zantrix_config.json demo --repeat $(REPEAT) --soak
+
+# The server is started for the run in $(BUILD)/soak-postgres and stopped after
+# it, whatever the outcome.
+soak-store: configure
+	cmake --build $(BUILD) -j $(JOBS) --target store_soak
+	tests/support/postgres_server start $(BUILD)/soak-postgres >/dev/null
+	status=0; ZANTRIX_TEST_POSTGRES_URI_FILE=$(BUILD)/soak-postgres/uri \
+	  $(BUILD)/tests/store_soak --sequences $(SEQUENCES) --seed $(SEED) || status=$$?; \
+	tests/support/postgres_server stop $(BUILD)/soak-postgres; exit $$status
 
 format:
 	clang-format -i $$(git ls-files '*.h' '*.cpp')

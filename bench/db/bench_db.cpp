@@ -12,11 +12,17 @@
 //   insert_scope <rows> <seconds> <rows per second>
 //     the same single-row inserts of 100,000 rows inside one transaction()
 //     scope, committed once;
+//   savepoints <rows> <seconds without> <seconds with> <ratio>
+//     on the server only: the scope's inserts as the store sends them, in one
+//     transaction, without and with the savepoint the store makes around
+//     each statement of a scope (the one before released and a new one made
+//     in one pipeline with the statement), best of 3 each, taking turns;
 //   select <rows> <columns> <best seconds of 5> <touch seconds>
 //     select_records("balance") of every row of a 100,000-row balance table,
 //     and the time to touch as many bytes of fresh memory as its result holds
 //     ("select_warm" for the process that built the table).
 // The file (or the server's table) is left, closed, for a peer to read.
+#include <libpq-fe.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -24,10 +30,12 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "zantrix/framework/config.h"
 #include "zantrix/framework/datetime.h"
+#include "zantrix/framework/text.h"
 #include "zantrix/plugins/sqlite3/db.h"
 
 namespace {
@@ -79,10 +87,84 @@ void bench_insert_scope(zdb::DB& db, zf::DateTime start_time) {
 void bench_insert(zdb::DB& db, zf::DateTime start_time) {
   std::int64_t rows = 0;
   const auto start = Clock::now();
-  while (Clock::now() - start < kInsertBudget) db.insert_records("balance", balance(rows++, start_time));
+  while (Clock::now() - start < kInsertBudget)
+    db.insert_records("balance", balance(rows++, start_time));
   const double elapsed = seconds_since(start);
   std::printf("insert %lld %.4f %.1f\n", static_cast<long long>(rows), elapsed,
               static_cast<double>(rows) / elapsed);
+}
+
+// The savepoints' cost: the same prepared insert of the same rows in one
+// transaction, on a connection of its own, with and without a savepoint
+// around each statement.
+void bench_savepoints(const std::string& uri, zf::DateTime start_time) {
+  constexpr int kRows = 20000;
+  PGconn* connection = PQconnectdb(uri.c_str());
+  const auto run = [&](const char* sql) { PQclear(PQexec(connection, sql)); };
+  const char* insert =
+      "INSERT INTO balance (broker_name, broker_environment, broker_account_id, broker_account, "
+      "strategy_account_id, strategy_account, strategy_version, strategy_status, cash, "
+      "available_cash, unrealized_pnl, update_time, remark) VALUES ($1, $2, $3, $4, $5, $6, $7, "
+      "$8, $9, $10, $11, $12, $13)";
+  PQclear(PQprepare(connection, "insert", insert, 0, nullptr));
+  std::vector<std::vector<std::string>> rows;
+  rows.reserve(kRows);
+  for (std::int64_t i = 0; i < kRows; ++i) {
+    std::vector<std::string> row;
+    for (const auto& [name, value] : balance(i, start_time)) {
+      row.push_back(std::visit(
+          [](const auto& v) -> std::string {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, std::string>) return v;
+            if constexpr (std::is_same_v<T, double>) return zf::format_number(v);
+            if constexpr (std::is_same_v<T, std::int64_t>) return std::to_string(v);
+            if constexpr (std::is_same_v<T, zf::DateTime>) return zf::format_datetime(v);
+            return "";
+          },
+          value));
+    }
+    rows.push_back(std::move(row));
+  }
+  const auto once = [&](bool savepoints) {
+    run("DELETE FROM balance");
+    const auto start = Clock::now();
+    run(savepoints ? "BEGIN; SAVEPOINT zantrix_statement" : "BEGIN");
+    for (const auto& row : rows) {
+      const char* values[13];
+      for (std::size_t k = 0; k < 13; ++k) values[k] = row[k].c_str();
+      if (!savepoints) {
+        PQclear(PQexecPrepared(connection, "insert", 13, values, nullptr, nullptr, 0));
+        continue;
+      }
+      PQenterPipelineMode(connection);
+      PQsendQueryParams(connection, "RELEASE SAVEPOINT zantrix_statement", 0, nullptr, nullptr,
+                        nullptr, nullptr, 0);
+      PQsendQueryParams(connection, "SAVEPOINT zantrix_statement", 0, nullptr, nullptr, nullptr,
+                        nullptr, 0);
+      PQsendQueryPrepared(connection, "insert", 13, values, nullptr, nullptr, 0);
+      PQpipelineSync(connection);
+      for (int results = 0; results < 3;) {
+        PGresult* result = PQgetResult(connection);
+        if (result == nullptr) {
+          ++results;
+          continue;
+        }
+        PQclear(result);
+      }
+      PQclear(PQgetResult(connection));  // the pipeline's end
+      PQexitPipelineMode(connection);
+    }
+    run("COMMIT");
+    return seconds_since(start);
+  };
+  double without = 1e9;
+  double with = 1e9;
+  for (int r = 0; r < 3; ++r) {
+    without = std::min(without, once(false));
+    with = std::min(with, once(true));
+  }
+  PQfinish(connection);
+  std::printf("savepoints %d %.4f %.4f %.2f\n", kRows, without, with, with / without);
 }
 
 // One statement, so one commit, for the whole table; every fourth remark and
@@ -167,6 +249,7 @@ int main(int argc, char** argv) {
     zdb::DB db;
     bench_insert(db, zf::parse_datetime("2024-01-02 09:30:00"));
     bench_insert_scope(db, zf::parse_datetime("2024-01-02 09:30:00"));
+    if (on_server) bench_savepoints(where, zf::parse_datetime("2024-01-02 09:30:00"));
     fill(db, on_server);
   }
   // Selected through a store opened afresh, as the peer finds the file: the

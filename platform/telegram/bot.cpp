@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <mutex>
 #include <new>
@@ -73,6 +74,26 @@ std::size_t append_answer(char* data, std::size_t size, std::size_t count, void*
   }
 }
 
+// parameters.retry_after of an error answer when it is a number; else null.
+const json* retry_after_of(const json& envelope) {
+  if (!envelope.is_object()) return nullptr;
+  const auto parameters = envelope.find("parameters");
+  if (parameters == envelope.end() || !parameters->is_object()) return nullptr;
+  const auto seconds = parameters->find("retry_after");
+  if (seconds == parameters->end() || !seconds->is_number()) return nullptr;
+  return &*seconds;
+}
+
+// The wait a 429 imposes: what the service asks for, rounded up to whole
+// seconds and kept between kMinRetryAfter and kMaxRetryAfter. A wait of zero
+// would let the client hammer a service that has just said it is overloaded,
+// and one of days (or a value garbled on the way) would silence the bot.
+std::chrono::seconds retry_delay(std::optional<double> asked) {
+  if (!asked || !(*asked > static_cast<double>(kMinRetryAfter.count()))) return kMinRetryAfter;
+  if (*asked >= static_cast<double>(kMaxRetryAfter.count())) return kMaxRetryAfter;
+  return std::chrono::seconds(static_cast<std::int64_t>(std::ceil(*asked)));
+}
+
 // The `result` of a successful answer; otherwise the error the answer means.
 json result_of(const std::string& where, long status, const std::string& answer) {
   json envelope = json::parse(answer, nullptr, /*allow_exceptions=*/false);
@@ -87,15 +108,14 @@ json result_of(const std::string& where, long status, const std::string& answer)
   }
   const std::string text = where + " answered HTTP " + std::to_string(status) + description;
   if (status == 429) {
-    std::int64_t seconds = 1;
-    if (is_envelope && envelope.contains("parameters") && envelope["parameters"].is_object()) {
-      const json& parameters = envelope["parameters"];
-      if (parameters.contains("retry_after") && parameters["retry_after"].is_number_integer()) {
-        seconds = std::max<std::int64_t>(0, parameters["retry_after"].get<std::int64_t>());
-      }
+    const json* asked = retry_after_of(envelope);
+    const auto wait =
+        retry_delay(asked != nullptr ? std::optional(asked->get<double>()) : std::nullopt);
+    std::string note = " (retry after " + std::to_string(wait.count()) + " s";
+    if (asked != nullptr && asked->get<double>() != static_cast<double>(wait.count())) {
+      note += "; the service asked for " + asked->dump() + " s";
     }
-    throw RetryAfter(text + " (retry after " + std::to_string(seconds) + " s)",
-                     std::chrono::seconds(seconds));
+    throw RetryAfter(text + note + ")", wait);
   }
   if (status >= 500) throw TransientError(text, static_cast<int>(status));
   if (status == 401)
@@ -283,7 +303,8 @@ std::vector<Update> Bot::get_updates(const GetUpdates& request, std::stop_token 
                 options_.poll_grace
           : options_.request_timeout);
   const Result result = call("getUpdates", dump(body), timeout, stop);
-  return decode("Bot API getUpdates", [&] { return updates_from_json(result.value); });
+  return decode("Bot API getUpdates",
+                [&] { return updates_from_json(result.value, request.offset); });
 }
 
 Message Bot::send_message(std::int64_t chat_id, std::string_view text, std::stop_token stop) {

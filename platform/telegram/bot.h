@@ -71,6 +71,9 @@ class Bot {
   User get_me(std::stop_token stop = {});
   // The username of the last successful get_me; absent before it.
   std::optional<std::string> username() const;
+  // The API's address as given, without trailing slashes; it never holds the
+  // token, so it may be shown.
+  const std::string& base_url() const noexcept { return base_url_; }
 
   // getUpdates for messages, oldest first.
   std::vector<Update> get_updates(const GetUpdates& request, std::stop_token stop = {});

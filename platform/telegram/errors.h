@@ -1,6 +1,8 @@
 // The failures of a Bot API call, by what the caller should do about them.
 //
 //   RetryAfter      HTTP 429: call again, but not before `retry_after` has passed.
+//                   It is what the service asked for, rounded up to whole seconds
+//                   and kept between kMinRetryAfter and kMaxRetryAfter.
 //   TransientError  a 5xx answer, a connection that failed or dropped, a time-out,
 //                   or an answer that is not the Bot API's JSON: call again later.
 //   Unauthorized    HTTP 401: the token was refused; calling again cannot help.
@@ -17,6 +19,9 @@
 #include <string>
 
 namespace platform::telegram {
+
+inline constexpr std::chrono::seconds kMinRetryAfter{1};
+inline constexpr std::chrono::seconds kMaxRetryAfter{300};
 
 class TelegramError : public std::runtime_error {
  public:

@@ -4,7 +4,8 @@
 // ignored. An Update also keeps its JSON text, which is its text form
 // (to_string). An update that cannot be read (a field the bot uses missing
 // or of the wrong kind) keeps only its update_id and its JSON text, and says
-// why in `unreadable`.
+// why in `unreadable`; when it has no usable update_id of its own, the one
+// it gets from its place in the answer (api_json.h).
 #pragma once
 
 #include <cstdint>

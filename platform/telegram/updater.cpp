@@ -29,6 +29,24 @@ std::string refusal_line(const TelegramError& e) {
   return "Telegram: " + what + "; trying again with back-off until it is accepted";
 }
 
+// "250 ms", "1 s", "1.5 s", "30 s".
+std::string duration_text(std::chrono::milliseconds d) {
+  const auto ms = d.count();
+  if (ms < 1000) return std::to_string(ms) + " ms";
+  const auto tenths = (ms + 50) / 100;
+  std::string text = std::to_string(tenths / 10);
+  if (tenths % 10 != 0) text += "." + std::to_string(tenths % 10);
+  return text + " s";
+}
+
+// How the fetcher tries again during an outage.
+std::string retry_text(const RetryPolicy& retry) {
+  const auto first = std::min(retry.first_delay, retry.max_delay);
+  if (first == retry.max_delay) return "retrying every " + duration_text(first);
+  return "retrying after " + duration_text(first) + ", backing off to every " +
+         duration_text(retry.max_delay);
+}
+
 std::vector<Update> readable(std::vector<Update> batch) {
   std::erase_if(batch, [](const Update& update) { return update.unreadable.has_value(); });
   return batch;
@@ -41,27 +59,72 @@ auto Updater::with_retries(Call&& call, Clock::time_point deadline)
     -> std::optional<decltype(call())> {
   Backoff backoff(options_.retry);
   bool refused = false;  // reported once for the whole episode
+  // The back-off delay, shortened so that the last attempt falls on the
+  // deadline; absent once the deadline has passed.
+  const auto within_deadline = [&]() -> std::optional<std::chrono::milliseconds> {
+    const auto delay = backoff.next();
+    const auto now = Clock::now();
+    if (now >= deadline) return std::nullopt;
+    if (deadline - now >= delay) return delay;
+    return std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+  };
   for (;;) {
-    std::chrono::milliseconds delay;
+    std::optional<std::chrono::milliseconds> delay;
     try {
-      return call();
+      auto result = call();
+      answered();
+      return result;
     } catch (const Aborted&) {
       return std::nullopt;
     } catch (const RetryAfter& e) {
+      answered();
       delay = e.retry_after();
-      if (Clock::now() + delay > deadline) throw;
-    } catch (const TransientError&) {
-      delay = backoff.next();
-      if (Clock::now() + delay > deadline) throw;
+      if (Clock::now() + *delay > deadline) throw;
+    } catch (const TransientError& e) {
+      unanswered(e, deadline);
+      delay = within_deadline();
+      if (!delay) throw;
     } catch (const TelegramError& e) {
+      answered();
       if (!may_pass(e)) throw;
       if (!refused) report(refusal_line(e));
       refused = true;
-      delay = backoff.next();
-      if (Clock::now() + delay > deadline) throw;
+      delay = within_deadline();
+      if (!delay) throw;
     }
-    if (!pause(delay)) return std::nullopt;
+    if (!pause(*delay)) return std::nullopt;
   }
+}
+
+void Updater::unanswered(const TelegramError& error, Clock::time_point deadline) {
+  {
+    const std::lock_guard lock(mutex_);
+    if (outage_since_) return;
+    outage_since_ = Clock::now();
+  }
+  const std::string& address = bot_->base_url();
+  std::string line = error.status() == 0 ? "Telegram: no answer from the Bot API at " + address
+                                         : "Telegram: the Bot API at " + address + " is failing";
+  line += " (" + std::string(error.what()) + "); " + retry_text(options_.retry);
+  if (deadline == Clock::time_point::max()) {
+    line += ", until it answers";
+  } else {
+    line += ", for up to " +
+            duration_text(std::chrono::ceil<std::chrono::seconds>(deadline - Clock::now()));
+  }
+  report(line);
+}
+
+void Updater::answered() {
+  Clock::duration out_for{};
+  {
+    const std::lock_guard lock(mutex_);
+    if (!outage_since_) return;
+    out_for = Clock::now() - *outage_since_;
+    outage_since_.reset();
+  }
+  report("Telegram: the Bot API at " + bot_->base_url() + " answers again, after " +
+         duration_text(std::chrono::round<std::chrono::milliseconds>(out_for)));
 }
 
 Updater::Updater(std::unique_ptr<Bot> bot, UpdaterOptions options)
@@ -219,7 +282,7 @@ std::optional<std::vector<Update>> Updater::fetch(std::chrono::seconds timeout,
         std::vector<Update> batch = bot_->get_updates({.offset = offset, .timeout = timeout}, stop);
         // The service never repeats a confirmed update; should one come, it is not served again.
         std::erase_if(batch, [offset](const Update& update) { return update.update_id < offset; });
-        std::ranges::sort(batch, {}, &Update::update_id);
+        std::ranges::stable_sort(batch, {}, &Update::update_id);
         const std::lock_guard lock(mutex_);
         confirmed_ = std::max(confirmed_, offset);
         if (consume && !batch.empty()) offset_ = std::max(offset_, batch.back().update_id + 1);
@@ -249,14 +312,25 @@ void Updater::confirm() {
     if (offset_ <= confirmed_) return;
     offset = offset_;
   }
-  try {
-    bot_->get_updates(
-        {.offset = offset, .timeout = 0s, .limit = 1, .request_timeout = options_.confirm_timeout});
-    const std::lock_guard lock(mutex_);
-    confirmed_ = std::max(confirmed_, offset);
-  } catch (const std::exception& e) {
-    report("Telegram: could not confirm the updates served up to " + std::to_string(offset - 1) +
-           " (" + e.what() + "); the service may send them again");
+  // The long poll that stop aborted may reach the service after this call,
+  // which the service then ends with 409 as the older of two polls; asked
+  // once more, it ends the aborted poll instead.
+  for (int attempt = 1;; ++attempt) {
+    try {
+      bot_->get_updates({.offset = offset,
+                         .timeout = 0s,
+                         .limit = 1,
+                         .request_timeout = options_.confirm_timeout});
+      const std::lock_guard lock(mutex_);
+      confirmed_ = std::max(confirmed_, offset);
+      return;
+    } catch (const std::exception& e) {
+      const auto* refusal = dynamic_cast<const TelegramError*>(&e);
+      if (refusal != nullptr && refusal->status() == 409 && attempt == 1) continue;
+      report("Telegram: could not confirm the updates served up to " + std::to_string(offset - 1) +
+             " (" + e.what() + "); the service may send them again");
+      return;
+    }
   }
 }
 

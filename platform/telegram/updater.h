@@ -6,10 +6,18 @@
 // and serves each update once, in order; the Bot API drops an update once a
 // later call's offset has passed it. An update that cannot be read is not
 // served: it is reported as one line on standard output and passed over like
-// a served one. Faults: after a 429 answer the fetcher waits the answer's
-// retry_after before its next call; after a 5xx answer, a dropped
-// connection, a time-out or a malformed answer it backs off (RetryPolicy) and
-// tries again, so an update is neither lost nor served twice. A refusal that
+// a served one, also when its update_id cannot be read (it is numbered by its
+// place in the answer), so the updates behind it are served and the next
+// call confirms past it.
+//
+// Faults: after a 429 answer the fetcher waits the answer's retry_after
+// (errors.h) before its next call; after a 5xx answer, a connection that
+// fails or drops (refused, name not resolved, TLS), a time-out or a
+// malformed answer it backs off (RetryPolicy) and tries again, so an update
+// is neither lost nor served twice. Such an outage is reported as one line on
+// standard output when it starts (what failed, the API's address, how often
+// the fetcher retries and, for take_pending, for how long) and one when the
+// service answers again, however many calls fail in between. A refusal that
 // may pass (409 Conflict, while another program polls with the same token or
 // a webhook is set, and any other 4xx) is retried with the same back-off and
 // reported once, as one line on standard output, however long it lasts. Only
@@ -24,8 +32,10 @@
 //
 // `stop` aborts a long poll at once, waits for the callback in progress, and
 // then confirms the served updates with a last getUpdates (the next offset,
-// time-out 0, bounded by `confirm_timeout`), so the service does not send them
-// again at the next start. A stopped Updater does not start again.
+// time-out 0, bounded by `confirm_timeout`; asked twice when the aborted poll
+// reaches the service after it and makes it answer 409), so the service does
+// not send them again at the next start. A stopped Updater does not start
+// again.
 //
 // take_pending must not be called from a callback (it waits for the fetcher);
 // stop may be, and fetching then ends once the callback returns, while the
@@ -49,6 +59,7 @@
 #include "platform/telegram/backoff.h"
 #include "platform/telegram/bot.h"
 #include "platform/telegram/dispatcher.h"
+#include "platform/telegram/errors.h"
 
 namespace platform::telegram {
 
@@ -119,6 +130,11 @@ class Updater {
                                            bool consume);
   template <class Call>
   auto with_retries(Call&& call, Clock::time_point deadline) -> std::optional<decltype(call())>;
+  // A call met `error`, which may pass: the first of an outage opens it with
+  // one line; `deadline` is when the caller gives up.
+  void unanswered(const TelegramError& error, Clock::time_point deadline);
+  // A call was answered: ends an outage with one line.
+  void answered();
   // Sleeps for `delay` unless stopped first; returns whether it slept it out.
   bool pause(std::chrono::milliseconds delay);
   void confirm();
@@ -139,6 +155,8 @@ class Updater {
   std::int64_t confirmed_ = 0;  // the offset of the last successful getUpdates
   Take take_;
   std::optional<std::string> error_;
+  // When the Bot API stopped answering; absent while it answers.
+  std::optional<Clock::time_point> outage_since_;
 
   std::mutex poll_mutex_;  // held around every getUpdates
   std::mutex join_mutex_;  // held while starting the thread or stopping

@@ -41,7 +41,8 @@ TEST_F(ConfigFile, ReadsEveryKeyAndResolvesRelativeDirectoriesAgainstTheFile) {
     "BAR_CONVENTION": {"HK.00700": "start"},
     "DB": {"sqlite3": "./db", "other": null},
     "TELEGRAM_TOKEN": "123:abc",
-    "TELEGRAM_CHAT_ID": -10042
+    "TELEGRAM_CHAT_ID": -10042,
+    "TELEGRAM_USER_IDS": [4242, -7]
   })");
   zf::Config config(file);
   EXPECT_EQ(config.DATA_PATH().at("kline"), (dir_ / "data/k").string());
@@ -53,6 +54,7 @@ TEST_F(ConfigFile, ReadsEveryKeyAndResolvesRelativeDirectoriesAgainstTheFile) {
   EXPECT_EQ(config.TELEGRAM_TOKEN(), "123:abc");
   EXPECT_EQ(config.TELEGRAM_CHAT_ID(), -10042);
   EXPECT_EQ(config.TELEGRAM_API_URL(), "https://api.telegram.org");
+  EXPECT_EQ(config.TELEGRAM_USER_IDS(), (std::vector<std::int64_t>{4242, -7}));
 }
 
 TEST_F(ConfigFile, ErrorsNameTheFileAndTheKey) {
@@ -63,6 +65,14 @@ TEST_F(ConfigFile, ErrorsNameTheFileAndTheKey) {
   EXPECT_NE(wrong.find("TIME_STEP"), std::string::npos) << wrong;
   EXPECT_NE(error_of<zf::TypeError>([&] { config.DATA_PATH(); }).find("DATA_PATH"),
             std::string::npos);
+  for (const char* users :
+       {R"("4242")", "4242", R"([4242, "7"])", "[1.5]", "[18446744073709551615]"}) {
+    zf::Config listed(write(std::string(R"({"TELEGRAM_USER_IDS": )") + users + "}"));
+    EXPECT_EQ(error_of<zf::TypeError>([&] { listed.TELEGRAM_USER_IDS(); }),
+              "configuration " + listed.file().string() +
+                  ": key 'TELEGRAM_USER_IDS' must be a list of integers")
+        << users;
+  }
   const auto missing = error_of<zf::KeyError>([&] { config.DB("sqlite3"); });
   EXPECT_NE(missing.find(file.string()), std::string::npos) << missing;
   EXPECT_NE(missing.find("'DB'"), std::string::npos) << missing;
@@ -83,6 +93,9 @@ TEST_F(ConfigFile, ValuesSetInCodeWinAndNeedNoFile) {
   EXPECT_EQ(config.DATA_PATH().at("kline"), "relative/dir");  // used as given
   EXPECT_TRUE(config.BAR_CONVENTION().empty());
   EXPECT_EQ(config.TELEGRAM_API_URL(), "https://api.telegram.org");
+  EXPECT_EQ(config.TELEGRAM_USER_IDS(), std::nullopt);
+  config.set_TELEGRAM_USER_IDS(std::vector<std::int64_t>{7});
+  EXPECT_EQ(config.TELEGRAM_USER_IDS(), (std::vector<std::int64_t>{7}));
 
   config.use_file(write(R"({"TIME_STEP": 60000})"));  // forgets what was set in code
   EXPECT_EQ(config.TIME_STEP(), 60000);

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
@@ -96,6 +97,22 @@ std::optional<std::string> db_entry(Config::State& s, std::string_view store, Lo
 std::int64_t as_integer(const Config::State& s, std::string_view key, const json& v) {
   if (!v.is_number_integer()) wrong_kind(s, key, "an integer");
   return v.get<std::int64_t>();
+}
+
+std::vector<std::int64_t> as_integer_list(const Config::State& s, std::string_view key,
+                                          const json& v) {
+  if (!v.is_array()) wrong_kind(s, key, "a list of integers");
+  std::vector<std::int64_t> out;
+  out.reserve(v.size());
+  for (const json& item : v) {
+    if (!item.is_number_integer() ||
+        (item.is_number_unsigned() &&
+         item.get<std::uint64_t>() > std::uint64_t{std::numeric_limits<std::int64_t>::max()})) {
+      wrong_kind(s, key, "a list of integers");
+    }
+    out.push_back(item.get<std::int64_t>());
+  }
+  return out;
 }
 
 std::string as_text(const Config::State& s, std::string_view key, const json& v) {
@@ -200,6 +217,13 @@ std::string Config::TELEGRAM_API_URL() const {
   return as_text(*state_, "TELEGRAM_API_URL", *found.value);
 }
 
+std::optional<std::vector<std::int64_t>> Config::TELEGRAM_USER_IDS() const {
+  const std::lock_guard lock(mutex_);
+  const Lookup found = find(*state_, "TELEGRAM_USER_IDS", true);
+  if (found.value == nullptr || found.value->is_null()) return std::nullopt;
+  return as_integer_list(*state_, "TELEGRAM_USER_IDS", *found.value);
+}
+
 void Config::set_DATA_PATH(TextMap value) {
   const std::lock_guard lock(mutex_);
   state_->code_values["DATA_PATH"] = value;
@@ -235,6 +259,11 @@ void Config::set_TELEGRAM_CHAT_ID(std::int64_t value) {
 void Config::set_TELEGRAM_API_URL(std::string value) {
   const std::lock_guard lock(mutex_);
   state_->code_values["TELEGRAM_API_URL"] = std::move(value);
+}
+
+void Config::set_TELEGRAM_USER_IDS(std::optional<std::vector<std::int64_t>> value) {
+  const std::lock_guard lock(mutex_);
+  state_->code_values["TELEGRAM_USER_IDS"] = value ? json(*value) : json(nullptr);
 }
 
 Config& zantrix_config() {

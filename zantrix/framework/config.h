@@ -27,6 +27,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zantrix::framework {
 
@@ -75,6 +76,10 @@ class Config {
   std::int64_t TELEGRAM_CHAT_ID() const;
   // The Bot API base address; https://api.telegram.org when the key is absent.
   std::string TELEGRAM_API_URL() const;
+  // The users allowed to command the bot; std::nullopt when the key is absent
+  // or null (every user of TELEGRAM_CHAT_ID). A TypeError unless a list of
+  // integers.
+  std::optional<std::vector<std::int64_t>> TELEGRAM_USER_IDS() const;
 
   void set_DATA_PATH(TextMap value);
   void set_TIME_STEP(std::int64_t value);
@@ -83,6 +88,8 @@ class Config {
   void set_TELEGRAM_TOKEN(std::string value);
   void set_TELEGRAM_CHAT_ID(std::int64_t value);
   void set_TELEGRAM_API_URL(std::string value);
+  // std::nullopt stands for no list, also over one in the file.
+  void set_TELEGRAM_USER_IDS(std::optional<std::vector<std::int64_t>> value);
 
   struct State;  // the values, kept out of this header
 

@@ -32,6 +32,7 @@ void bind_config(py::module_& module) {
       .def_property("TELEGRAM_TOKEN", &Config::TELEGRAM_TOKEN, &Config::set_TELEGRAM_TOKEN)
       .def_property("TELEGRAM_CHAT_ID", &Config::TELEGRAM_CHAT_ID, &Config::set_TELEGRAM_CHAT_ID)
       .def_property("TELEGRAM_API_URL", &Config::TELEGRAM_API_URL, &Config::set_TELEGRAM_API_URL)
+      .def_property("TELEGRAM_USER_IDS", &Config::TELEGRAM_USER_IDS, &Config::set_TELEGRAM_USER_IDS)
       .def(
           "use_file",
           [](Config& config, py::handle path) {

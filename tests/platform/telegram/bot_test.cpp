@@ -150,6 +150,32 @@ TEST_F(BotTest, FailedCallsAreClassifiedAndNeverShowTheToken) {
   }
 }
 
+// The wait a 429 imposes is what the service asks for, rounded up to whole
+// seconds, but at least a second and at most five minutes: a missing, zero,
+// negative or garbled value still spaces the calls out, and a huge one
+// cannot silence the bot for good.
+TEST_F(BotTest, RetryAfterIsKeptWithinASaneRange) {
+  const auto asking = [](const char* retry_after) {
+    std::string body = R"({"ok":false,"error_code":429,"description":"Too Many Requests")";
+    if (retry_after != nullptr)
+      body += R"(,"parameters":{"retry_after":)" + std::string(retry_after) + "}";
+    return Fault{.status = 429, .body = body + "}"};
+  };
+  const std::pair<const char*, std::chrono::seconds> cases[] = {
+      {"7", 7s},       {"2.5", 3s},   {"0", 1s},     {"-5", 1s},
+      {"0.001", 1s},   {"300", 300s}, {"301", 300s}, {"1000000", 300s},
+      {"1e300", 300s}, {"\"7\"", 1s}, {nullptr, 1s},
+  };
+  for (const auto& [asked, wait] : cases) {
+    SCOPED_TRACE(asked != nullptr ? asked : "none");
+    api.fail_next("getMe", asking(asked));
+    const auto error = error_of([&] { bot.get_me(); });
+    const auto* e = as<RetryAfter>(error);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->retry_after(), wait);
+  }
+}
+
 TEST_F(BotTest, AStopTokenCutsALongPollShort) {
   std::stop_source stop;
   auto poll = std::async(std::launch::async, [&] {

@@ -23,7 +23,11 @@ struct FakeBotApi::Server {
   bool shutting_down = false;
   std::int64_t next_update_id = 100;
   std::int64_t next_message_id = 1;
-  std::deque<json> queue;             // updates not yet confirmed, oldest first
+  struct Queued {
+    std::int64_t id;
+    json update;
+  };
+  std::deque<Queued> queue;           // updates not yet confirmed, oldest first
   std::uint64_t poll_generation = 0;  // bumped by every getUpdates
   std::size_t conflicts = 0;
   std::size_t waiting = 0;  // getUpdates calls waiting for updates now
@@ -35,7 +39,7 @@ struct FakeBotApi::Server {
   void answer(httplib::Response& response, int status, const json& body, Call& call);
   void get_updates(const json& params, httplib::Response& response, Call& call);
   void send_message(const json& params, httplib::Response& response, Call& call);
-  std::int64_t push(json update);
+  std::int64_t push(json update, bool number_it);
 };
 
 namespace {
@@ -150,7 +154,7 @@ void FakeBotApi::Server::get_updates(const json& params, httplib::Response& resp
   const std::int64_t timeout = params.value("timeout", std::int64_t{0});
   const auto limit = static_cast<std::size_t>(params.value("limit", 100));
   std::unique_lock lock(mutex);
-  while (!queue.empty() && queue.front()["update_id"].get<std::int64_t>() < offset) {
+  while (!queue.empty() && queue.front().id < offset) {
     queue.pop_front();
   }
   const std::uint64_t generation = ++poll_generation;
@@ -172,9 +176,9 @@ void FakeBotApi::Server::get_updates(const json& params, httplib::Response& resp
     return;
   }
   json result = json::array();
-  for (const json& update : queue) {
+  for (const Queued& queued : queue) {
     if (result.size() == limit) break;
-    result.push_back(update);
+    result.push_back(queued.update);
   }
   lock.unlock();
   answer(response, 200, ok(std::move(result)), call);
@@ -204,19 +208,22 @@ void FakeBotApi::Server::send_message(const json& params, httplib::Response& res
          call);
 }
 
-std::int64_t FakeBotApi::Server::push(json update) {
+std::int64_t FakeBotApi::Server::push(json update, bool number_it) {
   std::lock_guard lock(mutex);
   const std::int64_t id = next_update_id++;
-  update["update_id"] = id;
-  if (update.contains("message") && update["message"].is_object()) {
-    update["message"]["message_id"] = 1000 + id;
+  if (number_it) {
+    update["update_id"] = id;
+    if (update.contains("message") && update["message"].is_object()) {
+      update["message"]["message_id"] = 1000 + id;
+    }
   }
-  queue.push_back(std::move(update));
+  queue.push_back({id, std::move(update)});
   changed.notify_all();
   return id;
 }
 
-FakeBotApi::FakeBotApi(std::string username, Scheme scheme) : server_(std::make_unique<Server>()) {
+FakeBotApi::FakeBotApi(std::string username, Scheme scheme, int port)
+    : server_(std::make_unique<Server>()) {
   Server& s = *server_;
   s.username = std::move(username);
   if (scheme == Scheme::https) {
@@ -233,7 +240,8 @@ FakeBotApi::FakeBotApi(std::string username, Scheme scheme) : server_(std::make_
                [&s](const httplib::Request& request, httplib::Response& response) {
                  s.handle(request, response);
                });
-  s.port = s.http->bind_to_any_port("127.0.0.1");
+  s.port = port == 0 ? s.http->bind_to_any_port("127.0.0.1")
+                     : (s.http->bind_to_port("127.0.0.1", port) ? port : -1);
   if (s.port <= 0) throw std::runtime_error("the fake Bot API could not bind to 127.0.0.1");
   s.thread = std::thread([&s] { s.http->listen_after_bind(); });
   while (!s.http->is_running()) std::this_thread::sleep_for(1ms);
@@ -264,11 +272,12 @@ std::int64_t FakeBotApi::push_text(std::int64_t chat_id, std::string text,
         {{"from", {{"id", from_id.value_or(chat_id)}, {"is_bot", false}, {"first_name", "Ann"}}},
          {"chat", {{"id", chat_id}, {"type", "private"}}},
          {"date", 1700000000},
-         {"text", std::move(text)}}}});
+         {"text", std::move(text)}}}},
+      true);
 }
 
-std::int64_t FakeBotApi::push_json(std::string_view update) {
-  return server_->push(json::parse(update));
+std::int64_t FakeBotApi::push_json(std::string_view update, bool number_it) {
+  return server_->push(json::parse(update), number_it);
 }
 
 void FakeBotApi::fail_next(std::string method, Fault fault, int times) {

@@ -55,7 +55,8 @@ class FakeBotApi {
 
   enum class Scheme { http, https };
 
-  explicit FakeBotApi(std::string username = "ThisBot", Scheme scheme = Scheme::http);
+  // Listens on `port` of 127.0.0.1, by default a free one.
+  explicit FakeBotApi(std::string username = "ThisBot", Scheme scheme = Scheme::http, int port = 0);
   ~FakeBotApi();
   FakeBotApi(const FakeBotApi&) = delete;
   FakeBotApi& operator=(const FakeBotApi&) = delete;
@@ -69,9 +70,11 @@ class FakeBotApi {
   // chat's own id when absent); returns its update_id.
   std::int64_t push_text(std::int64_t chat_id, std::string text,
                          std::optional<std::int64_t> from_id = std::nullopt);
-  // Queues an update given as JSON text, which need not be a valid update;
-  // it gets the next update_id. Returns that id.
-  std::int64_t push_json(std::string_view update);
+  // Queues an update given as JSON text, which need not be a valid update or
+  // even an object. It is numbered with the next update_id, which a later
+  // offset confirms, and returns that id; with `number_it` the id is written
+  // as its update_id, otherwise the text is sent as given.
+  std::int64_t push_json(std::string_view update, bool number_it = true);
 
   // The next `times` calls of `method` are answered with `fault`.
   void fail_next(std::string method, Fault fault, int times = 1);

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <iostream>
 #include <mutex>
+#include <sstream>
 #include <stdexcept>
+#include <streambuf>
 
 #include "platform/telegram/handlers.h"
 #include "tests/platform/telegram/fake_bot_api.h"
@@ -188,6 +190,129 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
+// The lines written on standard output, while it lives. Unlike gtest's
+// capture it can be read while the updater goes on writing.
+class OutputLines : public std::streambuf {
+ public:
+  OutputLines() : saved_(std::cout.rdbuf(this)) {}
+  ~OutputLines() override { std::cout.rdbuf(saved_); }
+
+  std::vector<std::string> lines() const {
+    const std::lock_guard lock(mutex_);
+    std::vector<std::string> lines;
+    std::istringstream in(text_);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+ protected:
+  std::streamsize xsputn(const char* data, std::streamsize size) override {
+    const std::lock_guard lock(mutex_);
+    text_.append(data, static_cast<std::size_t>(size));
+    return size;
+  }
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    const char one = traits_type::to_char_type(c);
+    xsputn(&one, 1);
+    return c;
+  }
+
+ private:
+  std::streambuf* saved_;
+  mutable std::mutex mutex_;
+  std::string text_;
+};
+
+enum class Outage { nothing_listens, failing_answers, timed_out_answers, tls_failure };
+
+struct OutageCase {
+  const char* name;
+  Outage outage;
+  const char* opening;  // how the first line opens, {} standing for the address
+  const char* failure;  // what it names as the failure
+  bool ends;
+
+  friend void PrintTo(const OutageCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class UpdaterOutageTest : public UpdaterTest, public ::testing::WithParamInterface<OutageCase> {};
+
+// An outage of the Bot API, however many calls fail, is one line when it
+// starts and one when the service answers again; no line shows the token.
+TEST_P(UpdaterOutageTest, IsOneLineWhenItStartsAndOneWhenItEnds) {
+  const OutageCase& c = GetParam();
+  BotOptions bot_options = fast_bot_options();
+  std::string address = api.url();
+  int port = 0;
+  switch (c.outage) {
+    case Outage::nothing_listens: {
+      FakeBotApi gone;
+      address = gone.url();
+      port = std::stoi(address.substr(address.rfind(':') + 1));
+      break;
+    }
+    case Outage::failing_answers:
+      api.fail_next("getMe", Fault::http(502), 3);
+      break;
+    case Outage::timed_out_answers:
+      bot_options.request_timeout = 200ms;
+      api.fail_next("getMe", Fault::slow(1s), 2);
+      break;
+    case Outage::tls_failure:
+      address = "https" + address.substr(address.find(':'));  // TLS to a plain HTTP server
+      break;
+  }
+  std::vector<std::string> lines;
+  {
+    std::optional<FakeBotApi> back;  // the service coming back where nothing listened
+    const OutputLines output;
+    auto updater = std::make_unique<Updater>(std::make_unique<Bot>(kToken, address, bot_options),
+                                             fast_updater_options());
+    updater->dispatcher().add_handler(std::make_unique<MessageHandler>(
+        [this](const Update& update, CallbackContext&) { note(update); }));
+    updater->start_polling();
+    EXPECT_TRUE(api.wait_for([&] { return !output.lines().empty(); }));
+    if (c.outage == Outage::nothing_listens)
+      back.emplace("ThisBot", FakeBotApi::Scheme::http, port);
+    FakeBotApi& serving = back ? *back : api;
+    if (c.ends) {
+      serving.push_text(42, "after the outage");
+      EXPECT_TRUE(wait_served(1));
+    }
+    updater->stop();
+    lines = output.lines();
+  }
+  ASSERT_EQ(lines.size(), c.ends ? 2u : 1u) << ::testing::PrintToString(lines);
+  std::string opening = c.opening;
+  opening.replace(opening.find("{}"), 2, address);
+  EXPECT_TRUE(lines[0].starts_with(opening)) << lines[0];
+  EXPECT_NE(lines[0].find(c.failure), std::string::npos) << lines[0];
+  EXPECT_TRUE(
+      lines[0].ends_with("); retrying after 10 ms, backing off to every 40 ms, until it answers"))
+      << lines[0];
+  if (c.ends) {
+    EXPECT_TRUE(
+        lines[1].starts_with("Telegram: the Bot API at " + address + " answers again, after "))
+        << lines[1];
+  }
+  for (const auto& line : lines) EXPECT_EQ(line.find(kToken), std::string::npos) << line;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outages, UpdaterOutageTest,
+    ::testing::Values(OutageCase{"nothing_listens_until_a_server_starts", Outage::nothing_listens,
+                                 "Telegram: no answer from the Bot API at {} (", "Couldn't connect",
+                                 true},
+                      OutageCase{"three_502_answers", Outage::failing_answers,
+                                 "Telegram: the Bot API at {} is failing (",
+                                 "getMe answered HTTP 502", true},
+                      OutageCase{"two_answers_too_late", Outage::timed_out_answers,
+                                 "Telegram: no answer from the Bot API at {} (", "timed out", true},
+                      OutageCase{"tls_handshake_fails", Outage::tls_failure,
+                                 "Telegram: no answer from the Bot API at {} (", "SSL", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct RefusalCase {
   const char* name;
   Fault fault;
@@ -270,26 +395,41 @@ TEST_F(UpdaterTest, ARefusedTokenEndsFetchingWithAClearError) {
   EXPECT_EQ(api.count("getUpdates"), 0u);
 }
 
-class UpdaterMalformedTest : public UpdaterTest,
-                             public ::testing::WithParamInterface<const char*> {};
+struct MalformedCase {
+  const char* update;
+  bool numbered;  // whether the service writes a good update_id into it
 
-// Updates that cannot be read are skipped, reported and confirmed; the
-// others are served as usual, also when the bad one comes last.
+  friend void PrintTo(const MalformedCase& c, std::ostream* out) { *out << c.update; }
+};
+
+class UpdaterMalformedTest : public UpdaterTest,
+                             public ::testing::WithParamInterface<MalformedCase> {};
+
+// Updates that cannot be read, also for want of an update_id, are skipped,
+// reported once and confirmed; the others are served as usual, whether the
+// bad one comes first on a fresh start, between two, last, or first after an
+// offset.
 TEST_P(UpdaterMalformedTest, AnUpdateThatCannotBeReadIsSkipped) {
+  const MalformedCase& c = GetParam();
+  std::vector<std::int64_t> bad{api.push_json(c.update, c.numbered)};
   api.push_text(42, "a");
-  const auto first = api.push_json(GetParam());
+  bad.push_back(api.push_json(c.update, c.numbered));
   api.push_text(42, "b");
-  const auto last = api.push_json(GetParam());
+  bad.push_back(api.push_json(c.update, c.numbered));
   auto updater = make_updater();
   ::testing::internal::CaptureStdout();
   updater->start_polling();
-  const bool settled = wait_served(2) && api.wait_for([&] { return api.unconfirmed() == 0; });
+  bool settled = wait_served(2) && api.wait_for([&] { return api.unconfirmed() == 0; });
+  bad.push_back(api.push_json(c.update, c.numbered));
+  api.push_text(42, "c");
+  settled = settled && wait_served(3) && api.wait_for([&] { return api.unconfirmed() == 0; });
   updater->stop();
   const std::string out = ::testing::internal::GetCapturedStdout();
   ASSERT_TRUE(settled) << out;
-  EXPECT_EQ(served(), (Strings{"a", "b"}));
+  EXPECT_EQ(served(), (Strings{"a", "b", "c"}));
   EXPECT_EQ(updater->error(), std::nullopt);
-  for (const auto id : {first, last}) {
+  EXPECT_EQ(std::ranges::count(out, '\n'), 4) << out;
+  for (const auto id : bad) {
     EXPECT_NE(out.find("Telegram: skipped update " + std::to_string(id) + ", which"),
               std::string::npos)
         << out;
@@ -298,9 +438,17 @@ TEST_P(UpdaterMalformedTest, AnUpdateThatCannotBeReadIsSkipped) {
 
 INSTANTIATE_TEST_SUITE_P(
     Shapes, UpdaterMalformedTest,
-    ::testing::Values(R"({"message": {"chat": {"id": "x"}, "date": 1, "text": "bad"}})",
-                      R"({"message": {"date": 1, "text": "bad"}})",
-                      R"({"message": {"chat": {"id": 42}, "date": 1, "text": 5}})"));
+    ::testing::Values(
+        MalformedCase{R"({"message": {"chat": {"id": "x"}, "date": 1, "text": "bad"}})", true},
+        MalformedCase{R"({"message": {"date": 1, "text": "bad"}})", true},
+        MalformedCase{R"({"message": {"chat": {"id": 42}, "date": 1, "text": 5}})", true},
+        MalformedCase{R"({"message": {"message_id": 1, "chat": {"id": 42}, "text": "/stop"}})",
+                      false},
+        MalformedCase{R"({"update_id": "101", "message": {"chat": {"id": 42}}})", false},
+        MalformedCase{R"({"update_id": 1.5})", false},
+        MalformedCase{R"({"update_id": null})", false},
+        MalformedCase{R"({"update_id": 18446744073709551615})", false},
+        MalformedCase{R"("an update")", false}));
 
 TEST_F(UpdaterTest, RetryAfterIsWaitedOutAndStopEndsTheWait) {
   api.fail_next("getUpdates", Fault::too_many_requests(3600));
@@ -308,7 +456,7 @@ TEST_F(UpdaterTest, RetryAfterIsWaitedOutAndStopEndsTheWait) {
   updater->start_polling();
   ASSERT_TRUE(api.wait_for([&] { return api.count("getUpdates") == 1; }));
   std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(api.count("getUpdates"), 1u);  // no retry before the hour is out
+  EXPECT_EQ(api.count("getUpdates"), 1u);  // no retry before the wait is out
   const auto start = Clock::now();
   updater->stop();
   EXPECT_LT(Clock::now() - start, kPrompt);

@@ -3,15 +3,20 @@
 // unknown instead of being run again. The server is a private one of this
 // test, since stopping the shared one would fail the other tests.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/types.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <thread>
+#include <vector>
 
 #include "tests/plugins/sqlite3/store_folder.h"
 #include "zantrix/framework/text.h"
+#include "zantrix/plugins/sqlite3/connection.h"
 #include "zantrix/plugins/sqlite3/db.h"
 
 namespace {
@@ -52,9 +57,81 @@ class RestartedServer : public StoreFolder {
     return !rows.empty() && rows[0][0] != "0";
   }
 
+  // The server's processes stopped (SIGSTOP) for the guard's life, as a
+  // server whose machine or network stops answering; continued at its end.
+  // The server first, so that it starts no process meanwhile, then each of
+  // its processes (each leads a process group of its own).
+  class Stopped {
+   public:
+    explicit Stopped(const fs::path& dir) {
+      pid_t server = 0;
+      std::ifstream(dir / "data" / "postmaster.pid") >> server;
+      if (server <= 0 || kill(server, SIGSTOP) != 0) return;
+      stopped_.push_back(server);
+      for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        // pid (comm) state ppid ...: the command may hold blanks, not ')'.
+        const std::size_t close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(line.substr(close + 1));
+        char state = 0;
+        pid_t parent = 0;
+        rest >> state >> parent;
+        const pid_t pid = std::stoi(name);
+        if (parent == server && kill(pid, SIGSTOP) == 0) stopped_.push_back(pid);
+      }
+    }
+    ~Stopped() {
+      for (const pid_t pid : stopped_) kill(pid, SIGCONT);
+    }
+    Stopped(const Stopped&) = delete;
+    Stopped& operator=(const Stopped&) = delete;
+    bool stopped() const { return stopped_.size() > 1; }
+
+   private:
+    std::vector<pid_t> stopped_;
+  };
+
   fs::path server_dir_;
   std::string uri_;
 };
+
+// A server that stops answering fails the call that waits on it once its
+// deadline passes (a second past statement_timeout), and the making of a new
+// connection at connect_timeout; once it answers again the store works on.
+TEST_F(RestartedServer, AStoppedServerFailsTheCallAtItsDeadlineAndTheStoreWorksOnAfter) {
+  zf::zantrix_config().set_DB({{"postgresql", uri_ + "?statement_timeout=1&connect_timeout=1"}});
+  DB db;
+  db.insert_records("balance", balance_row(1));
+  {
+    const Stopped stopped(server_dir_);
+    ASSERT_TRUE(stopped.stopped());
+    EXPECT_TRUE(error_of<zdb::DatabaseError>([&] { db.select_records("balance"); })
+                    .starts_with("The database server did not answer in time (statement_timeout 1 "
+                                 "s): the connection was dropped"));
+    EXPECT_THROW(db.insert_records("balance", balance_row(2)), zdb::DatabaseError);
+  }
+  db.insert_records("balance", balance_row(3));
+  EXPECT_EQ(db.select_records("balance").rows(), 2u);
+}
+
+// The caller's session settings hold on the connection made after a restart:
+// an insert after `SET search_path` goes where it went before.
+TEST_F(RestartedServer, SessionSettingsAreMadeAgainOnANewConnection) {
+  DB db;
+  db.execute("CREATE SCHEMA engine1");
+  db.execute("SET search_path TO engine1");
+  db.create_balance_table();
+  ASSERT_EQ(server("down"), 0);
+  ASSERT_EQ(server("up"), 0);
+  db.insert_records("balance", balance_row(1));
+  EXPECT_EQ(pg_rows(uri_, "SELECT count(*) FROM engine1.balance")[0][0], "1");
+  EXPECT_EQ(pg_rows(uri_, "SELECT count(*) FROM public.balance")[0][0], "0");
+}
 
 TEST_F(RestartedServer, ReadsRecoverAndAnInterruptedWriteSaysItsOutcomeIsUnknown) {
   DB db;
@@ -151,6 +228,12 @@ TEST_P(ServerKinds, EveryTypeReadsAsItsText) {
       {"timestamp", "'1969-07-20 20:17:40.5'", "1969-07-20 20:17:40.5"},
       {"timestamp", "'2024-03-15 09:30:05'", "2024-03-15 09:30:05"},
       {"timestamp", "'2024-03-15 23:59:59.000001'", "2024-03-15 23:59:59.000001"},
+      {"timestamp", "'12345-01-01 00:00:00'", "12345-01-01 00:00:00"},
+      {"timestamp", "'0001-01-01 00:00:00 BC'", "0001-01-01 00:00:00 BC"},
+      {"date", "'0044-03-15 BC'", "0044-03-15 BC"},
+      {"numeric", "42", "42"},
+      {"numeric", "-1e400", "-inf"},
+      {"numeric", "1e-400", "0"},
   };
   DB db;
   for (const bool with_text_only_column : {false, true}) {
@@ -170,6 +253,28 @@ TEST_P(ServerKinds, EveryTypeReadsAsItsText) {
       EXPECT_EQ(text, c.text) << c.type << " " << c.literal << " " << with_text_only_column;
     }
   }
+}
+
+// The server-wide lock under which the schema's tables are made is held by
+// the connection made after the server ended the one that took it.
+TEST_P(ServerKinds, TheSchemaLockIsTakenAgainAfterAReconnect) {
+  const std::string& uri = database_->uri();
+  const std::string held =
+      "SELECT count(*) FROM pg_locks l JOIN pg_stat_activity a ON a.pid = l.pid WHERE "
+      "l.locktype = 'advisory' AND l.granted AND a.datname = current_database()";
+  const auto connection = zdb::detail::open_postgres(uri);
+  connection->lock_schema();
+  ASSERT_EQ(pg_rows(uri, held)[0][0], "1");
+  pg_rows(uri,
+          "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = "
+          "current_database() AND pid <> pg_backend_pid()");
+  for (int i = 0; i < 100 && pg_rows(uri, held)[0][0] != "0"; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  connection->run(zdb::detail::Statement::plain("SELECT 1"), {.rows = true});
+  EXPECT_EQ(pg_rows(uri, held)[0][0], "1");
+  connection->unlock_schema();
+  EXPECT_EQ(pg_rows(uri, held)[0][0], "0");
 }
 
 }  // namespace

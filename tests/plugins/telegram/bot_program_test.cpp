@@ -78,6 +78,9 @@ class ProgramRun {
     }
   }
 
+  // What the program has written on standard output so far.
+  std::string out_so_far() const { return read_file(out_); }
+
   // Closes the program's standard input.
   void end_input() {
     if (input_ >= 0) close(input_);
@@ -129,8 +132,8 @@ class BotProgramTest : public ::testing::Test {
                      std::optional<fs::path> store = std::nullopt) {
     const fs::path file = folder_ / "zantrix_config.json";
     std::ofstream out(file);
-    out << "{\"TELEGRAM_TOKEN\": \"" << token << "\", \"TELEGRAM_API_URL\": \"" << api.url()
-        << "\"";
+    out << "{\"TELEGRAM_TOKEN\": \"" << token << "\", \"TELEGRAM_API_URL\": \""
+        << (api_url_.empty() ? api.url() : api_url_) << "\"";
     if (chat_id) out << ", \"TELEGRAM_CHAT_ID\": " << *chat_id;
     if (!server_uri_.empty()) {
       out << ", \"DB\": {\"postgresql\": \"" << server_uri_ << "\"}";
@@ -162,6 +165,7 @@ class BotProgramTest : public ::testing::Test {
   FakeBotApi api;
   fs::path folder_;
   std::string server_uri_;
+  std::string api_url_;  // the Bot API's address when not the fake's
 };
 
 framework::DateTime at(const char* text) {
@@ -267,6 +271,27 @@ TEST_F(BotProgramTest, SelfCheckWithNoMessageWaitingFails) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "zantrix: There is no pending update: send the bot a message first\n");
   EXPECT_TRUE(api.sent().empty());
+}
+
+// With nothing listening at the Bot API's address, the self-check says at
+// once that it cannot connect and how long it keeps trying.
+TEST_F(BotProgramTest, SelfCheckDuringAnOutageSaysSoAtOnce) {
+  {
+    FakeBotApi gone;
+    api_url_ = gone.url();
+  }
+  auto program = run(configure(FakeBotApi::kToken, std::nullopt), {"--selfcheck"});
+  const std::string opening = "Telegram: no answer from the Bot API at " + api_url_ + " (";
+  std::string out;
+  EXPECT_TRUE(api.wait_for([&] {
+    out = program.out_so_far();
+    return out.find('\n') != std::string::npos;
+  }));
+  EXPECT_TRUE(out.starts_with(opening)) << out;
+  EXPECT_TRUE(std::regex_search(
+      out, std::regex(R"(\); retrying after 1 s, backing off to every 30 s, for up to \d+ s\n$)")))
+      << out;
+  EXPECT_EQ(out.find(FakeBotApi::kToken), std::string::npos) << out;
 }
 
 // The bot serves the same answers from a store in a file or on a server.

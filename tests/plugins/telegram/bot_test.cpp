@@ -107,6 +107,55 @@ TEST(TelegramBot, WithoutAnOwnersChatSendMessageNeedsAChatAndEveryChatIsRefused)
   EXPECT_EQ(bot.zantrix_status(), "Running");
 }
 
+// In a group, every member writes in the owner's chat: with a list of users,
+// only they steer the engine, and any other message is refused like one from
+// another chat (no answer, nothing recorded, one line).
+TEST(TelegramBot, WithAListOfUsersOnlyTheyAreServed) {
+  FakeBotApi api;
+  auto options = test_options(api);
+  options.user_ids = std::vector<std::int64_t>{7, 8};
+  TelegramBot bot(std::string(FakeBotApi::kToken), options);
+  struct Case {
+    const char* name;
+    std::int64_t chat;
+    std::optional<std::int64_t> from;  // absent: sent on behalf of the chat
+    const char* refusal;               // the line written; null when served
+  };
+  const Case cases[] = {
+      {"a listed user", kOwner, 7, nullptr},
+      {"another member of the chat", kOwner, 9,
+       "Telegram: refused a message from user 9 in chat 4242: only the users configured as "
+       "TELEGRAM_USER_IDS are served"},
+      {"a listed user in another chat", kStranger, 8,
+       "Telegram: refused a message from chat 666: only the chat configured as TELEGRAM_CHAT_ID "
+       "is served"},
+      {"no sender", kOwner, std::nullopt,
+       "Telegram: refused a message from no user in chat 4242: only the users configured as "
+       "TELEGRAM_USER_IDS are served"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t answered = api.sent().size();
+    ::testing::internal::CaptureStdout();
+    if (c.from) {
+      api.push_text(c.chat, "/balance", *c.from);
+    } else {
+      api.push_json(R"({"message": {"chat": {"id": )" + std::to_string(c.chat) +
+                    R"(, "type": "group"}, "date": 1, "text": "/balance"}})");
+    }
+    const std::string marker = std::string("after ") + c.name;
+    api.push_text(kOwner, marker, 8);
+    EXPECT_TRUE(api.wait_for([&] {
+      const auto texts = api.texts_to(kOwner);
+      return !texts.empty() && texts.back() == "[ECHO] " + marker;
+    }));
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, c.refusal != nullptr ? std::string(c.refusal) + "\n" : "");
+    EXPECT_EQ(bot.take_requests().get_balance, c.refusal == nullptr);
+    EXPECT_EQ(api.sent().size() - answered, c.refusal == nullptr ? 2u : 1u);
+  }
+}
+
 TEST(TelegramBot, AnEmptyTokenIsAValueError) {
   FakeBotApi api;
   EXPECT_THROW(TelegramBot("", test_options(api)), framework::ValueError);

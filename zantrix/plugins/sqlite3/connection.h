@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "zantrix/framework/table.h"
+#include "zantrix/plugins/sqlite3/column_values.h"
 #include "zantrix/plugins/sqlite3/statement.h"
 
 namespace zantrix::plugins::sqlite3::detail {
@@ -53,8 +54,11 @@ class Connection {
   virtual void lock_schema() {}
   virtual void unlock_schema() {}
 
-  // The id the latest insert of this connection gave its row.
+  // The id the latest successful insert of this connection gave its row.
   virtual std::int64_t last_insert_id() = 0;
+
+  // The declared columns of `table` (none when there is no such table).
+  virtual DeclaredColumns declared_columns(const std::string& table) = 0;
 };
 
 // Opens (or creates) the SQLite file, in WAL mode with full syncs.

@@ -6,6 +6,7 @@
 #include "zantrix/framework/config.h"
 #include "zantrix/framework/errors.h"
 #include "zantrix/framework/text.h"
+#include "zantrix/plugins/sqlite3/column_values.h"
 #include "zantrix/plugins/sqlite3/connection.h"
 #include "zantrix/plugins/sqlite3/statement.h"
 
@@ -114,6 +115,28 @@ Statement schema_statement(std::string_view sqlite, std::string_view postgres) {
   Statement statement = Statement::plain(sqlite);
   statement.postgres_sql = postgres;
   return statement;
+}
+
+// Whether a statement may make, change or drop a table.
+bool changes_schema(std::string_view sql) {
+  const std::size_t first = sql.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return false;
+  const std::string word = detail::lower_case(sql.substr(first, 6));
+  return word.starts_with("create") || word.starts_with("drop") || word.starts_with("alter");
+}
+
+// A column named twice in one insert or update: PostgreSQL refuses it,
+// SQLite would keep one of the values.
+void refuse_repeated_columns(const NamedValues& values) {
+  std::vector<std::string> seen;
+  seen.reserve(values.size());
+  for (const auto& [name, value] : values) {
+    std::string lower = detail::lower_case(name);
+    if (std::find(seen.begin(), seen.end(), lower) != seen.end()) {
+      throw zf::ValueError("the column " + name + " is named more than once");
+    }
+    seen.push_back(std::move(lower));
+  }
 }
 
 std::string sql_quoted(std::string_view text) {
@@ -324,14 +347,44 @@ void DB::execute(std::string_view sql, const std::optional<std::vector<Value>>& 
 
 // Runs one statement and, outside a scope, commits it, all under the
 // store's lock; the statement stays as the latest one, also when it fails.
+// Its values are settled first, by the declared columns of its table (asked
+// again when it names a column not known yet: another session may have
+// added it).
 std::optional<zf::Table> DB::run(Statement statement, detail::Run how) {
   const StoreLock guard(*lock_);
   *last_ = std::move(statement);
-  const Statement& current = *last_;
+  Statement& current = *last_;
   if (!conn_) throw DatabaseError(kClosedMessage, 0, current.text());
-  auto rows = conn_->run(current, how);
+  if (!current.parameters.empty()) {
+    if (current.table.empty()) {
+      detail::settle_values(current, {});
+    } else {
+      const detail::DeclaredColumns* columns = &declared(current.table, false);
+      if (!detail::knows_columns(current, *columns)) columns = &declared(current.table, true);
+      detail::settle_values(current, *columns);
+    }
+  }
+  std::optional<zf::Table> rows;
+  try {
+    rows = conn_->run(current, how);
+  } catch (...) {
+    if (changes_schema(current.sql)) declared_.clear();
+    throw;
+  }
+  if (changes_schema(current.sql)) declared_.clear();
   if (scope_depth_ == 0) conn_->commit_open();
   return rows;
+}
+
+const detail::DeclaredColumns& DB::declared(const std::string& table, bool again) {
+  const std::string key = detail::lower_case(table);
+  auto found = declared_.find(key);
+  if (found == declared_.end()) {
+    found = declared_.emplace(key, conn_->declared_columns(table)).first;
+  } else if (again) {
+    found->second = conn_->declared_columns(table);
+  }
+  return found->second;
 }
 
 std::string DB::_parse_sql_value(const Value& value) {
@@ -379,12 +432,13 @@ zf::Table DB::select_records(std::string_view table_name,
   if (columns) {
     for (std::size_t i = 0; i < columns->size(); ++i) {
       if (i != 0) statement.add(",");
-      statement.add_name((*columns)[i]);
+      statement.add_name((*columns)[i], true);
     }
   } else {
     statement.add("*");
   }
   statement.add(" FROM ");
+  statement.table = table_name;
   statement.add_name(table_name);
   statement.add(" ");
   statement.add_where(conditions);
@@ -395,6 +449,7 @@ zf::Table DB::select_records(std::string_view table_name,
 void DB::update_records(std::string_view table_name, const NamedValues& columns,
                         const NamedValues& conditions) {
   if (columns.empty()) throw zf::AssertionError("At least one column needs to be updated!");
+  refuse_repeated_columns(columns);
   Statement statement;
   statement.reserve(columns.size() + conditions.size(), 64 + 24 * columns.size());
   statement.table = table_name;
@@ -414,9 +469,11 @@ void DB::update_records(std::string_view table_name, const NamedValues& columns,
 
 void DB::insert_records(std::string_view table_name, const NamedValues& values) {
   if (values.empty()) throw zf::AssertionError("Must provide columns and values when inserting!");
+  refuse_repeated_columns(values);
   Statement statement;
   statement.reserve(values.size(), 32 + 24 * values.size());
   statement.table = table_name;
+  statement.inserts = true;
   statement.add("INSERT INTO ");
   statement.add_name(table_name);
   statement.add(" (");
@@ -436,6 +493,7 @@ void DB::insert_records(std::string_view table_name, const NamedValues& values) 
 
 void DB::delete_records(std::string_view table_name, const NamedValues& conditions) {
   Statement statement;
+  statement.table = table_name;
   statement.add("DELETE FROM ");
   statement.add_name(table_name);
   statement.add(" ");

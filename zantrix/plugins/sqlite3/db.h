@@ -7,19 +7,27 @@
 // on the server of the libpq connection URI
 // ("postgresql://user@host:port/dbname"), whose password comes from libpq's
 // own means (PGPASSWORD, ~/.pgpass), never from the configuration: a URI
-// holding one is refused. Both keys present is a ValueError naming both. The
-// two back ends take the same calls, statement texts, messages of this store
-// and column kinds; where a caller can tell them apart: the engine's own
-// error messages differ ("no such table: x" against "relation "x" does not
-// exist"); PostgreSQL enforces the declared VARCHAR lengths (a text too long
-// is a DatabaseError naming its column, where SQLite stores it whole) and
-// column types (a text that is no number cannot go into a number column);
+// holding one is refused, and no message shows a secret of the URI. Its
+// query parameters `connect_timeout` and `statement_timeout` (seconds;
+// defaults 10 and 30) bound making a connection and every statement
+// (postgres_uri.h). Both keys present is a ValueError naming both. The two
+// back ends take the same calls, statement texts, messages of this store and
+// column kinds, and store the same rows: every value is settled by one rule
+// before either sees it (column_values.h: texts with NUL or not UTF-8,
+// fractions into integer columns, date-times outside the years 1 to 9999 and
+// texts of another kind than their column's are refused, NaN is NULL).
+// Where a caller can tell them apart: the engine's own error messages differ
+// ("no such table: x" against "relation "x" does not exist"); PostgreSQL
+// enforces the declared VARCHAR lengths (a text too long is a DatabaseError
+// naming its column, where SQLite stores it whole); it uses up an id on an
+// insert that fails or is rolled back; an integer sum beyond 64 bits is
+// SQLite's "integer overflow" and the server's number;
 // DatabaseError::code is, on PostgreSQL, the SQLite result code of the same
 // kind of failure (SQLITE_CONSTRAINT, SQLITE_TOOBIG for a value that does not
 // fit, SQLITE_IOERR for a lost connection, SQLITE_ERROR otherwise); a
 // selection of no columns is an error on SQLite and rows without columns on
-// PostgreSQL; a lost
-// server connection is made again at the next call, a selection under way is
+// PostgreSQL; a lost server connection is made again at the next call (with
+// the caller's SET statements run again on it), a selection under way is
 // retried once, and any other statement under way fails with an error saying
 // its outcome is unknown (never retried: it could double a row).
 //
@@ -35,7 +43,10 @@
 // thread makes through the store until the scope ends go into one
 // transaction of the engine, committed once when the scope ends normally (or at its
 // `commit()`) and rolled back when it ends by an exception (or at its
-// `rollback()`); nothing of a rolled-back scope is stored. A scope opened
+// `rollback()`); nothing of a rolled-back scope is stored. A statement that
+// fails inside a scope is undone alone, and the scope goes on (on
+// PostgreSQL each statement of a scope runs under a savepoint of its own).
+// A scope opened
 // inside another scope of the same store joins it: its statements are kept
 // or discarded with the outer scope's, and its own rollback undoes only what
 // it made. A scope holds the store's lock (below) for its whole life, so the
@@ -97,6 +108,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -158,6 +170,8 @@ namespace detail {
 struct Statement;
 struct Run;
 class Connection;
+enum class Declared;
+using DeclaredColumns = std::unordered_map<std::string, Declared>;
 }  // namespace detail
 
 class DB {
@@ -251,13 +265,14 @@ class DB {
                                   const NamedValues& conditions = {});
 
   // "UPDATE <table_name> SET <name>=<literal> ,<name>=<literal> <where>". An
-  // AssertionError "At least one column needs to be updated!" for no columns.
+  // AssertionError "At least one column needs to be updated!" for no columns;
+  // a ValueError "the column <name> is named more than once".
   void update_records(std::string_view table_name, const NamedValues& columns,
                       const NamedValues& conditions = {});
 
   // "INSERT INTO <table_name> (<names>) VALUES (<literals>)". An
   // AssertionError "Must provide columns and values when inserting!" for no
-  // values.
+  // values; a ValueError "the column <name> is named more than once".
   void insert_records(std::string_view table_name, const NamedValues& values);
 
   // "DELETE FROM <table_name> <where>"; every row when there are no
@@ -272,13 +287,17 @@ class DB {
   // The reported text of the latest statement this DB ran or tried to run.
   std::string last_statement() const;
 
-  // The id the latest insert of this store gave its row (SQLite's
-  // last_insert_rowid, PostgreSQL's lastval); a DatabaseError on PostgreSQL
-  // before any insert.
+  // The id the latest successful insert of this store gave its row (SQLite's
+  // last_insert_rowid; on PostgreSQL the id the insert returned, or lastval
+  // after a caller's own INSERT); a DatabaseError on PostgreSQL before any
+  // insert.
   std::int64_t last_insert_id();
 
  private:
   std::optional<framework::Table> run(detail::Statement statement, detail::Run how);
+  // The declared columns of `table`, asked of the engine once (`again`:
+  // asked afresh).
+  const detail::DeclaredColumns& declared(const std::string& table, bool again);
 
   std::unique_ptr<detail::Connection> conn_;
   std::mutex own_lock_;
@@ -288,6 +307,9 @@ class DB {
   std::unique_ptr<detail::Statement> last_;
   // How many scopes of this store are open; under the store's lock.
   std::size_t scope_depth_ = 0;
+  // The declared columns of the tables met, by lower-case name; forgotten
+  // when a statement of this store changes the schema.
+  std::unordered_map<std::string, detail::DeclaredColumns> declared_;
 };
 
 }  // namespace zantrix::plugins::sqlite3

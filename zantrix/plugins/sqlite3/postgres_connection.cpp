@@ -1,36 +1,53 @@
 // The PostgreSQL back end of the record store, over libpq.
 //
 // Statements are sent in their PostgreSQL form (statement.h) with every value
-// bound, each shape prepared once on the server and kept. Values travel as
-// text: integers and booleans (1 or 0, as SQLite keeps them) typed bigint,
-// floating-point numbers typed double precision in their shortest round-trip
-// text, everything else untyped so that the server reads it as the column
-// needs (a time stamp as one). Results come back as text and are read into
-// the same column kinds as SQLite's.
+// bound, each shape prepared once on the server and kept (and prepared again
+// when the server finds its plan stale: another session changed the table).
+// Values travel as text: integers and booleans (1 or 0, as SQLite keeps them)
+// typed bigint, floating-point numbers typed double precision in their
+// shortest round-trip text, everything else untyped so that the server reads
+// it as the column needs (a time stamp as one). Results are read into the
+// same column kinds as SQLite's: booleans and whole numerics (an integer
+// sum) as integers, a column of an expression without any value as text.
 //
 // Texts are checked against the declared lengths of the columns they go to
 // before they are sent, so that a text too long is an error naming its
-// column, as the server's own check would not. A lost connection is made
-// again at the next call; a statement that may be run twice (a selection)
-// is retried once at once, any other reports that its outcome is unknown,
-// and a transaction lost with the connection fails until it is rolled back.
+// column, as the server's own check would not. Inside a transaction every
+// statement runs under a savepoint of its own, so that a statement that
+// fails is undone alone and the transaction goes on, as on SQLite. An insert
+// of the store's own returns its row's id with its row.
+//
+// Every exchange with the server is bounded by the statement deadline
+// (postgres_uri.h): a server that does not answer in time costs the
+// connection, not a stalled thread. A lost connection is made again at the
+// next call, with the caller's session settings (its SET statements) made
+// again and the schema's lock taken again if it was held; a statement that
+// may be run twice (a selection) is retried once at once, any other reports
+// that its outcome is unknown, and a transaction lost with the connection
+// fails until it is rolled back.
 #include <libpq-fe.h>
 #include <poll.h>
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <map>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
 #include "zantrix/framework/datetime.h"
 #include "zantrix/framework/errors.h"
 #include "zantrix/plugins/sqlite3/connection.h"
+#include "zantrix/plugins/sqlite3/postgres_uri.h"
 
 namespace zantrix::plugins::sqlite3::detail {
 
@@ -150,6 +167,7 @@ Bound bound(const Value& value) {
 
 zf::ColumnKind kind_of(Oid type) {
   switch (type) {
+    case kBool:
     case kInt2:
     case kInt4:
     case kInt8:
@@ -206,50 +224,128 @@ char* digits(char* out, unsigned value, int width) {
   return out + width;
 }
 
+// The nearest double of a decimal text; beyond double's range, an infinity
+// or a zero of the text's sign.
+double decimal_value(std::string_view text) {
+  double v = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (error != std::errc::result_out_of_range) return v;
+  const bool negative = text.starts_with('-');
+  if (negative || text.starts_with('+')) text.remove_prefix(1);
+  const std::size_t e = text.find_first_of("eE");
+  const long exponent =
+      e == std::string_view::npos ? 0 : std::strtol(text.data() + e + 1, nullptr, 10);
+  const std::string_view mantissa = text.substr(0, e);
+  const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+  const std::size_t first = mantissa.find_first_of("123456789");
+  // The decimal exponent of the first significant digit.
+  const long magnitude = first == std::string_view::npos
+                             ? 0
+                             : exponent + (first < point ? static_cast<long>(point - first) - 1
+                                                         : -static_cast<long>(first - point));
+  const double v2 = magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+  return negative ? -v2 : v2;
+}
+
 // A numeric in the binary format: digits of base 10000 with the weight of
-// the first one, and a sign (or NaN).
-double numeric_value(const char* at) {
-  const auto count = big_endian<std::int16_t>(at);
-  const auto weight = big_endian<std::int16_t>(at + 2);
-  const auto sign = static_cast<std::uint16_t>(big_endian<std::int16_t>(at + 4));
-  if (sign == 0xC000) return std::numeric_limits<double>::quiet_NaN();
-  if (sign == 0xD000) return std::numeric_limits<double>::infinity();
-  if (sign == 0xF000) return -std::numeric_limits<double>::infinity();
-  // Read as text so that the value is the nearest double, as the text form
-  // would give.
-  std::string text = "0.";
-  for (int i = 0; i < count; ++i) {
+// the first one, a sign (or NaN, an infinity) and the count of decimals.
+struct Numeric {
+  std::int16_t count;
+  std::int16_t weight;
+  std::uint16_t sign;
+  std::int16_t scale;
+};
+
+Numeric numeric_header(const char* at) {
+  return {big_endian<std::int16_t>(at), big_endian<std::int16_t>(at + 2),
+          static_cast<std::uint16_t>(big_endian<std::int16_t>(at + 4)),
+          big_endian<std::int16_t>(at + 6)};
+}
+
+// The numeric's digits as a decimal text "0.<digits>e<exponent>".
+std::string numeric_text(const char* at) {
+  const Numeric n = numeric_header(at);
+  std::string text = n.sign == 0x4000 ? "-0." : "0.";
+  for (int i = 0; i < n.count; ++i) {
     char group[4];
     digits(group, static_cast<unsigned>(big_endian<std::int16_t>(at + 8 + 2 * i)), 4);
     text.append(group, 4);
   }
   text += 'e';
-  text += std::to_string(4 * (weight + 1));
-  double v = 0;
-  std::from_chars(text.data(), text.data() + text.size(), v);
-  return sign == 0x4000 ? -v : v;
+  text += std::to_string(4 * (n.weight + 1));
+  return text;
 }
 
-// The server's text of a date (days since 2000-01-01): "%Y-%m-%d".
-char* date_text(char* out, std::int32_t days) {
+double numeric_value(const char* at) {
+  const Numeric n = numeric_header(at);
+  if (n.sign == 0xC000) return std::numeric_limits<double>::quiet_NaN();
+  if (n.sign == 0xD000) return std::numeric_limits<double>::infinity();
+  if (n.sign == 0xF000) return -std::numeric_limits<double>::infinity();
+  // Read as text so that the value is the nearest double, as the text form
+  // would give.
+  return decimal_value(numeric_text(at));
+}
+
+// A whole numeric within the 64-bit range, as an integer.
+std::optional<std::int64_t> numeric_integer(const char* at) {
+  const Numeric n = numeric_header(at);
+  if (n.scale != 0 || (n.sign != 0 && n.sign != 0x4000)) return std::nullopt;
+  constexpr std::uint64_t kLimit = std::uint64_t{1} << 63;  // |INT64_MIN|
+  std::uint64_t v = 0;
+  for (int i = 0; i <= std::max<int>(n.weight, n.count - 1); ++i) {
+    const auto group =
+        i < n.count ? static_cast<std::uint64_t>(big_endian<std::int16_t>(at + 8 + 2 * i)) : 0;
+    if (v > (kLimit - group) / 10000) return std::nullopt;
+    v = v * 10000 + group;
+  }
+  if (n.sign == 0x4000)
+    return v == kLimit ? std::numeric_limits<std::int64_t>::min() : -static_cast<std::int64_t>(v);
+  if (v == kLimit) return std::nullopt;
+  return static_cast<std::int64_t>(v);
+}
+
+// A numeric's text form that is a whole number within the 64-bit range.
+std::optional<std::int64_t> integer_text(std::string_view text) {
+  std::int64_t v = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return v;
+}
+
+// The server's text of a date (days since 2000-01-01): "%Y-%m-%d", the year
+// in at least four digits; a year before 1 as the server writes it, counted
+// back from 1 BC, with `bc` set (" BC" ends the text).
+char* date_text(char* out, std::int32_t days, bool& bc) {
   using namespace std::chrono;
   const year_month_day day{sys_days{year{2000} / January / 1} + std::chrono::days{days}};
-  out = digits(out, static_cast<unsigned>(static_cast<int>(day.year())), 4);
+  const int y = static_cast<int>(day.year());
+  bc = y <= 0;
+  const auto shown = static_cast<unsigned>(bc ? 1 - y : y);
+  int width = 4;
+  for (unsigned rest = shown / 10000; rest != 0; rest /= 10) ++width;
+  out = digits(out, shown, width);
   *out++ = '-';
   out = digits(out, static_cast<unsigned>(day.month()), 2);
   *out++ = '-';
   return digits(out, static_cast<unsigned>(day.day()), 2);
 }
 
+char* era(char* out, bool bc) {
+  if (!bc) return out;
+  std::memcpy(out, " BC", 3);
+  return out + 3;
+}
+
 // The server's text of a time stamp (microseconds since 2000-01-01):
 // "%Y-%m-%d %H:%M:%S", with the fraction of a second when there is one.
-std::string_view timestamp_text(char (&buffer)[40], std::int64_t micros) {
+std::string_view timestamp_text(char (&buffer)[48], std::int64_t micros) {
   if (micros == std::numeric_limits<std::int64_t>::max()) return "infinity";
   if (micros == std::numeric_limits<std::int64_t>::min()) return "-infinity";
   constexpr std::int64_t kDay = 86400000000;
   const std::int64_t days = micros >= 0 ? micros / kDay : -((-micros + kDay - 1) / kDay);
   std::int64_t of_day = micros - days * kDay;
-  char* out = date_text(buffer, static_cast<std::int32_t>(days));
+  bool bc = false;
+  char* out = date_text(buffer, static_cast<std::int32_t>(days), bc);
   *out++ = ' ';
   const auto fraction = static_cast<unsigned>(of_day % 1000000);
   of_day /= 1000000;
@@ -263,6 +359,7 @@ std::string_view timestamp_text(char (&buffer)[40], std::int64_t micros) {
     out = digits(out, fraction, 6);
     while (out[-1] == '0') --out;
   }
+  out = era(out, bc);
   return {buffer, static_cast<std::size_t>(out - buffer)};
 }
 
@@ -270,7 +367,7 @@ std::string_view timestamp_text(char (&buffer)[40], std::int64_t micros) {
 void push_binary(zf::Column& column, Oid type, const char* cell, std::size_t length) {
   switch (type) {
     case kBool:
-      column.push_text(cell[0] != 0 ? "1" : "0");
+      column.push_integer(cell[0] != 0 ? 1 : 0);
       return;
     case kInt2:
       column.push_integer(big_endian<std::int16_t>(cell));
@@ -296,16 +393,22 @@ void push_binary(zf::Column& column, Oid type, const char* cell, std::size_t len
       column.push_number(std::bit_cast<double>(big_endian<std::int64_t>(cell)));
       return;
     case kNumeric:
-      column.push_number(numeric_value(cell));
+      if (column.kind() == zf::ColumnKind::Integer) {
+        column.push_integer(numeric_integer(cell).value_or(0));
+      } else {
+        column.push_number(numeric_value(cell));
+      }
       return;
     case kDate: {
-      char buffer[16];
-      column.push_text({buffer, static_cast<std::size_t>(
-                                    date_text(buffer, big_endian<std::int32_t>(cell)) - buffer)});
+      char buffer[24];
+      bool bc = false;
+      char* end = date_text(buffer, big_endian<std::int32_t>(cell), bc);
+      end = era(end, bc);
+      column.push_text({buffer, static_cast<std::size_t>(end - buffer)});
       return;
     }
     case kTimestamp: {
-      char buffer[40];
+      char buffer[48];
       column.push_text(timestamp_text(buffer, big_endian<std::int64_t>(cell)));
       return;
     }
@@ -318,24 +421,57 @@ void push_binary(zf::Column& column, Oid type, const char* cell, std::size_t len
 void push_text_cell(zf::Column& column, Oid type, const char* cell, std::size_t length) {
   switch (column.kind()) {
     case zf::ColumnKind::Integer: {
+      if (type == kBool) {
+        column.push_integer(cell[0] == 't' ? 1 : 0);
+        return;
+      }
       std::int64_t v = 0;
       std::from_chars(cell, cell + length, v);
       column.push_integer(v);
       return;
     }
     case zf::ColumnKind::Number: {
-      double v = std::numeric_limits<double>::quiet_NaN();
-      std::from_chars(cell, cell + length, v);
-      column.push_number(v);
+      const std::string_view text(cell, length);
+      if (text == "NaN") {
+        column.push_number(std::numeric_limits<double>::quiet_NaN());
+      } else if (text == "Infinity" || text == "-Infinity") {
+        column.push_number(text[0] == '-' ? -std::numeric_limits<double>::infinity()
+                                          : std::numeric_limits<double>::infinity());
+      } else {
+        column.push_number(decimal_value(text));
+      }
       return;
     }
     default:
-      if (type == kBool) {
-        column.push_text(cell[0] == 't' ? "1" : "0");
-      } else {
-        column.push_text(std::string_view(cell, length));
-      }
+      column.push_text(std::string_view(cell, length));
   }
+}
+
+// The kind of a result column, as SQLite would give it: a numeric column
+// whose values are all whole and within the 64-bit range (an integer sum) is
+// integer; a column of an expression without any value is text, as SQLite
+// knows no declared type for it.
+zf::ColumnKind column_kind(const PGresult* result, int f, int rows) {
+  const Oid type = PQftype(result, f);
+  bool any = false;
+  bool whole = true;
+  for (int r = 0; r < rows; ++r) {
+    if (PQgetisnull(result, r, f) != 0) continue;
+    any = true;
+    if (type != kNumeric) break;
+    const char* cell = PQgetvalue(result, r, f);
+    const bool is_whole =
+        PQfformat(result, f) == 1
+            ? numeric_integer(cell).has_value()
+            : integer_text({cell, static_cast<std::size_t>(PQgetlength(result, r, f))}).has_value();
+    if (!is_whole) {
+      whole = false;
+      break;
+    }
+  }
+  if (!any && PQftable(result, f) == InvalidOid) return zf::ColumnKind::Text;
+  if (type == kNumeric && any && whole) return zf::ColumnKind::Integer;
+  return kind_of(type);
 }
 
 // The rows of a result as a table of the store's column kinds, read row by
@@ -350,7 +486,7 @@ zf::Table table_of(const PGresult* result) {
   for (int f = 0; f < fields; ++f) {
     types.push_back(PQftype(result, f));
     binary.push_back(PQfformat(result, f) == 1);
-    columns.emplace_back(PQfname(result, f), kind_of(types.back()));
+    columns.emplace_back(PQfname(result, f), column_kind(result, f, rows));
     columns.back().reserve(static_cast<std::size_t>(rows));
   }
   for (int r = 0; r < rows; ++r) {
@@ -373,12 +509,50 @@ zf::Table table_of(const PGresult* result) {
   return zf::Table(std::move(columns));
 }
 
+constexpr const char* kTimedOut =
+    "The database server did not answer in time (statement_timeout %s s): the connection was "
+    "dropped and is made again at the next call; whether the statement took effect is unknown.";
+constexpr const char* kCommitRolledBack =
+    "A statement of the transaction failed and the server rolled the transaction back; none of "
+    "its statements was stored.";
+constexpr const char* kStatementSavepoint = "SAVEPOINT zantrix_statement";
+constexpr const char* kUndoStatement = "ROLLBACK TO SAVEPOINT zantrix_statement";
+
+// The first word of a caller's statement, in lower case, and the rest.
+std::pair<std::string, std::string_view> first_word(std::string_view sql) {
+  const std::size_t begin = std::min(sql.find_first_not_of(" \t\r\n"), sql.size());
+  sql.remove_prefix(begin);
+  const std::size_t end = std::min(sql.find_first_of(" \t\r\n;"), sql.size());
+  return {lower_case(sql.substr(0, end)), sql.substr(end)};
+}
+
+// The setting a caller's SET or RESET statement changes ("all" for RESET
+// ALL), or empty when the statement is no such change of the session.
+std::string session_setting(std::string_view sql) {
+  auto [verb, rest] = first_word(sql);
+  if (verb != "set" && verb != "reset") return {};
+  auto [name, after] = first_word(rest);
+  if (verb == "set" && name == "session") std::tie(name, after) = first_word(after);
+  if (name == "local" || name == "transaction" || name == "constraints" || name == "role" ||
+      name == "session" || name.empty()) {
+    return {};
+  }
+  if (const std::size_t cut = name.find_first_of("=("); cut != std::string::npos) {
+    name.resize(cut);
+  }
+  return name;
+}
+
 class PostgresConnection final : public Connection {
  public:
-  explicit PostgresConnection(PGconn* connection) : connection_(connection) { configure(); }
+  PostgresConnection(ServerUri uri, PGconn* connection)
+      : uri_(std::move(uri)), connection_(connection) {
+    configure();
+  }
 
   std::optional<zf::Table> run(const Statement& statement, Run how) override {
-    if (statement.marks.empty() && statement.postgres_sql.empty()) {
+    const bool own = statement.marks.empty() && statement.postgres_sql.empty();
+    if (own) {
       const std::size_t marks = caller_marks(statement.sql).size();
       if (marks != statement.parameters.size()) {
         throw wrong_bindings(marks, statement.parameters.size(), statement.text());
@@ -387,19 +561,31 @@ class PostgresConnection final : public Connection {
     reconnect_if_lost();
     refuse_lost_transaction(statement);
     check_lengths(statement);
-    const std::string sql = statement.postgres();
+    std::string sql = statement.postgres();
+    const std::string identity = statement.inserts ? shape_of(statement.table).identity : "";
+    if (!identity.empty()) sql += " RETURNING \"" + identity + "\"";
     std::vector<Bound> values;
     values.reserve(statement.parameters.size());
     for (const auto& value : statement.parameters) values.push_back(bound(value));
+    bool replanned = false;
     for (int attempt = 0;; ++attempt) {
-      Result result = execute(sql, values, how.rows);
+      Result result = execute(sql, values, how.rows || !identity.empty(), statement);
       const auto status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
       if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
         if (changes_schema(sql)) forget_shapes();
+        if (!identity.empty()) last_id_ = returned_id(result.get());
+        if (own) after_own_statement(statement);
         if (!how.rows) return std::nullopt;
         return table_of(result.get());
       }
       if (PQstatus(connection_.get()) != CONNECTION_BAD) {
+        undo_statement();
+        if (!replanned && stale_plan(result.get())) {
+          replanned = true;
+          forget_prepared(sql, values);
+          --attempt;
+          continue;
+        }
         std::string message = message_of(result.get(), connection_.get());
         if (message == "cannot insert multiple commands into a prepared statement") {
           message = kOneStatement;
@@ -417,16 +603,21 @@ class PostgresConnection final : public Connection {
     }
   }
 
+  // The first statement of the transaction gets its savepoint with the BEGIN.
   void begin() override {
     reconnect_if_lost();
     transaction_lost_ = false;
-    command("BEGIN");
+    command(std::string("BEGIN; ") + kStatementSavepoint);
+    statement_savepoint_ = true;
     in_transaction_ = true;
   }
 
   // A transaction whose connection was lost is over: its end (COMMIT or
   // ROLLBACK) clears the loss, a COMMIT reporting that nothing was stored,
-  // so that the statements after it run again.
+  // so that the statements after it run again. The statement savepoint is
+  // always the newest: a scope's savepoint is made after releasing it, and
+  // releasing or rolling back to a scope's savepoint, or ending the
+  // transaction, ends it too.
   void control(const std::string& sql) override {
     const bool ends = sql == "COMMIT" || sql == "ROLLBACK";
     if (in_transaction_ && !alive()) lost();
@@ -436,106 +627,338 @@ class PostgresConnection final : public Connection {
       throw DatabaseError(kLostTransaction, kIoError, sql);
     }
     reconnect_if_lost();
+    const bool release_first = statement_savepoint_ && sql.starts_with("SAVEPOINT");
+    statement_savepoint_ = false;
     try {
-      command(sql);
+      command(release_first ? "RELEASE SAVEPOINT zantrix_statement; " + sql : sql);
     } catch (...) {
-      if (ends) transaction_lost_ = in_transaction_ = false;
+      if (ends) {
+        transaction_lost_ = in_transaction_ = false;
+        pending_settings_.clear();
+      }
       throw;
     }
-    if (ends) in_transaction_ = false;
+    if (ends) {
+      in_transaction_ = false;
+      if (sql == "COMMIT") {
+        for (auto& [name, set] : pending_settings_) keep_setting(name, std::move(set));
+      }
+      pending_settings_.clear();
+    }
   }
 
   bool in_transaction() override {
-    return in_transaction_ || PQtransactionStatus(connection_.get()) == PQTRANS_INTRANS ||
-           PQtransactionStatus(connection_.get()) == PQTRANS_INERROR;
+    const auto status = PQtransactionStatus(connection_.get());
+    return in_transaction_ || status == PQTRANS_INTRANS || status == PQTRANS_INERROR;
   }
 
   void commit_open() override {
+    if (!connection_) return;
     const auto status = PQtransactionStatus(connection_.get());
-    if (status == PQTRANS_INTRANS || status == PQTRANS_INERROR) command("COMMIT");
+    if (status == PQTRANS_INTRANS || status == PQTRANS_INERROR) {
+      statement_savepoint_ = false;
+      command("COMMIT");
+    }
   }
 
+  // Held until unlock_schema, also across a reconnect (it is taken again).
   void lock_schema() override {
     reconnect_if_lost();
     command(kSchemaLock);
+    schema_locked_ = true;
   }
-  void unlock_schema() override { command(kSchemaUnlock); }
+  void unlock_schema() override {
+    schema_locked_ = false;
+    command(kSchemaUnlock);
+  }
 
   std::int64_t last_insert_id() override {
-    const Result result(PQexec(connection_.get(), "SELECT lastval()"));
-    if (!result || PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
-      throw DatabaseError(message_of(result.get(), connection_.get()), code_of(result.get()),
-                          "SELECT lastval()");
+    if (!last_id_) {
+      throw DatabaseError("lastval is not yet defined in this session", kError, "SELECT lastval()");
     }
-    std::int64_t id = 0;
-    const char* cell = PQgetvalue(result.get(), 0, 0);
-    std::from_chars(cell, cell + std::strlen(cell), id);
-    return id;
+    return *last_id_;
+  }
+
+  // Asked afresh: another session may have changed the table.
+  DeclaredColumns declared_columns(const std::string& table) override {
+    reconnect_if_lost();
+    shapes_.erase(lower_case(table));
+    return shape_of(table).declared;
   }
 
  private:
-  // Settings that make the server's texts those the store reads: time stamps
-  // as "%Y-%m-%d %H:%M:%S", UTF-8; its notices ("already exists, skipping")
-  // are not printed.
+  // Settings that make the server's texts those the store reads (time
+  // stamps as "%Y-%m-%d %H:%M:%S", UTF-8) and its statement time-out; its
+  // notices ("already exists, skipping") are not printed. Then the caller's
+  // own session settings, in the order they were made.
   void configure() {
     PQsetNoticeProcessor(
         connection_.get(), [](void*, const char*) {}, nullptr);
-    command("SET datestyle TO ISO, YMD");
-    command("SET client_encoding TO 'UTF8'");
     prepared_.clear();
-    lengths_.clear();
+    shapes_.clear();
+    statement_savepoint_ = false;
+    command("SET datestyle TO ISO, YMD; SET client_encoding TO 'UTF8'; SET statement_timeout = " +
+            std::to_string(std::chrono::milliseconds(uri_.statement_timeout).count()));
+    for (const auto& [name, set] : settings_) command(set);
+  }
+
+  // How long one exchange may wait for the server: a second past the
+  // server's own statement time-out, so that the server's cancellation
+  // arrives first when the server still answers.
+  std::optional<std::chrono::steady_clock::time_point> deadline() const {
+    if (uri_.statement_timeout.count() == 0) return std::nullopt;
+    return std::chrono::steady_clock::now() + uri_.statement_timeout + std::chrono::seconds(1);
+  }
+
+  // Sends with `send` and gathers every result within the deadline: the
+  // first failed one, else the last. A server that does not answer in time
+  // costs the connection: it is dropped (a cancel request would wait on the
+  // same silent server; the server ends the statement itself when it runs
+  // again, at its statement_timeout), and made again at the next call.
+  Result exchange(const std::function<int(PGconn*)>& send, const std::string& statement) {
+    PGconn* connection = connection_.get();
+    if (send(connection) == 0) return nullptr;
+    const auto until = deadline();
+    Result kept;
+    for (;;) {
+      while (PQisBusy(connection) != 0) {
+        wait_or_drop(connection, until, statement);
+        if (PQconsumeInput(connection) == 0) break;
+      }
+      Result result(PQgetResult(connection));
+      if (!result) break;
+      if (!failed(kept.get())) kept = std::move(result);
+      if (PQstatus(connection) == CONNECTION_BAD) break;
+    }
+    return kept;
+  }
+
+  // Waits for the server's answer until the deadline; past it, the
+  // connection is dropped and the statement fails.
+  void wait_or_drop(PGconn* connection,
+                    const std::optional<std::chrono::steady_clock::time_point>& until,
+                    const std::string& statement) {
+    if (wait_readable(connection, until)) return;
+    lost();
+    connection_.reset();
+    std::string message = kTimedOut;
+    message.replace(message.find("%s"), 2, std::to_string(uri_.statement_timeout.count()));
+    throw DatabaseError(message, kIoError, statement);
+  }
+
+  // Sends the savepoint commands `ahead` and the prepared statement in one
+  // pipeline, so that the savepoint costs no exchange of its own; the
+  // statement's result, or the first failed one.
+  Result pipelined(const std::vector<const char*>& ahead, const std::string& name,
+                   const std::vector<const char*>& values, bool binary,
+                   const std::string& statement) {
+    PGconn* connection = connection_.get();
+    if (PQenterPipelineMode(connection) == 0) return nullptr;
+    bool sent = true;
+    for (const char* command : ahead) {
+      sent = sent &&
+             PQsendQueryParams(connection, command, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+    }
+    sent = sent && PQsendQueryPrepared(connection, name.c_str(), static_cast<int>(values.size()),
+                                       values.data(), nullptr, nullptr, binary ? 1 : 0) == 1;
+    sent = sent && PQpipelineSync(connection) == 1;
+    const auto until = deadline();
+    Result kept;
+    for (bool synced = !sent; !synced;) {
+      while (PQisBusy(connection) != 0) {
+        wait_or_drop(connection, until, statement);
+        if (PQconsumeInput(connection) == 0) break;
+      }
+      Result result(PQgetResult(connection));
+      if (!result) {
+        if (PQstatus(connection) == CONNECTION_BAD) break;
+        continue;
+      }
+      if (PQresultStatus(result.get()) == PGRES_PIPELINE_SYNC) {
+        synced = true;
+      } else if (!failed(kept.get())) {
+        kept = std::move(result);
+      }
+    }
+    PQexitPipelineMode(connection);
+    return kept;
+  }
+
+  static bool failed(const PGresult* result) {
+    if (result == nullptr) return false;
+    const auto status = PQresultStatus(result);
+    return status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK;
+  }
+
+  static bool wait_readable(PGconn* connection,
+                            const std::optional<std::chrono::steady_clock::time_point>& until) {
+    pollfd waiting{PQsocket(connection), POLLIN, 0};
+    for (;;) {
+      int timeout = -1;
+      if (until) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(*until - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        timeout = static_cast<int>(std::min<long long>(left.count(), 1 << 30));
+      }
+      const int ready = poll(&waiting, 1, timeout);
+      if (ready > 0) return true;
+      if (ready == 0) return false;
+      if (errno != EINTR) return true;  // libpq's read then reports the failure
+    }
   }
 
   // Runs a statement of the connection's own; a COMMIT cut off in flight
-  // may or may not have taken effect, and says so.
+  // may or may not have taken effect, and says so; a COMMIT the server
+  // answers with ROLLBACK (its transaction had failed) stored nothing.
   void command(const std::string& sql) {
-    const Result result(PQexec(connection_.get(), sql.c_str()));
+    if (!connection_) reconnect_if_lost();
+    const Result result = exchange([&](PGconn* c) { return PQsendQuery(c, sql.c_str()); }, sql);
     const auto status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
-    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+      if (sql == "COMMIT" && std::strcmp(PQcmdStatus(result.get()), "ROLLBACK") == 0) {
+        throw DatabaseError(kCommitRolledBack, kError, sql);
+      }
+      return;
+    }
     if (PQstatus(connection_.get()) == CONNECTION_BAD) {
       lost();
       if (sql == "COMMIT") {
-        throw DatabaseError(kLostWrite + trimmed(PQerrorMessage(connection_.get())), kIoError,
-                            sql);
+        throw DatabaseError(kLostWrite + trimmed(PQerrorMessage(connection_.get())), kIoError, sql);
       }
     }
     throw DatabaseError(message_of(result.get(), connection_.get()), code_of(result.get()), sql);
   }
 
-  // Prepares the shape once (per the types of its values), then runs it. A
-  // selection whose columns are all of types the store reads in the binary
-  // format asks for its rows in that format (learnt once, when prepared).
-  Result execute(const std::string& sql, const std::vector<Bound>& values, bool rows) {
+  // Inside a transaction, the statement gets a savepoint of its own (the
+  // one of the statement before it released), so that its failure undoes it
+  // alone: the commands to send ahead of the statement.
+  std::vector<const char*> statement_guard() {
+    if (PQtransactionStatus(connection_.get()) != PQTRANS_INTRANS) {
+      statement_savepoint_ = false;
+      return {};
+    }
+    std::vector<const char*> ahead;
+    if (statement_savepoint_) ahead.push_back("RELEASE SAVEPOINT zantrix_statement");
+    ahead.push_back(kStatementSavepoint);
+    statement_savepoint_ = true;
+    return ahead;
+  }
+
+  void undo_statement() {
+    if (statement_savepoint_ && PQtransactionStatus(connection_.get()) == PQTRANS_INERROR) {
+      command(kUndoStatement);
+    }
+  }
+
+  // A caller's own statement that went through: an insert's id (the
+  // session's latest sequence value), a change of a session setting.
+  void after_own_statement(const Statement& statement) {
+    const auto [verb, rest] = first_word(statement.sql);
+    if (verb == "insert") {
+      const Result result =
+          exchange([](PGconn* c) { return PQsendQuery(c, "SELECT lastval()"); }, "");
+      if (result && PQresultStatus(result.get()) == PGRES_TUPLES_OK &&
+          PQntuples(result.get()) == 1) {
+        if (const auto id = integer_text(PQgetvalue(result.get(), 0, 0))) last_id_ = *id;
+      }
+      return;
+    }
+    const std::string name = session_setting(statement.sql);
+    if (name.empty()) return;
+    if (in_transaction()) {
+      pending_settings_.emplace_back(name, statement.sql);
+    } else {
+      keep_setting(name, statement.sql);
+    }
+  }
+
+  void keep_setting(const std::string& name, std::string set) {
+    const bool reset = first_word(set).first == "reset";
+    if (name == "all") {
+      settings_.clear();
+      if (!reset) settings_.emplace_back(name, std::move(set));
+      return;
+    }
+    std::erase_if(settings_, [&](const auto& kept) { return kept.first == name; });
+    if (!reset) settings_.emplace_back(name, std::move(set));
+  }
+
+  static bool stale_plan(const PGresult* result) {
+    const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    return state != nullptr && std::strcmp(state, "0A000") == 0 &&
+           message_of(result, nullptr).starts_with("cached plan must not change result type");
+  }
+
+  static std::string key_of(const std::string& sql, const std::vector<Bound>& values) {
     std::string key = sql;
-    std::vector<Oid> types;
-    types.reserve(values.size());
     for (const auto& v : values) {
-      types.push_back(v.type);
       key += '|';
       key += std::to_string(v.type);
     }
+    return key;
+  }
+
+  void forget_prepared(const std::string& sql, const std::vector<Bound>& values) {
+    const auto found = prepared_.find(key_of(sql, values));
+    if (found == prepared_.end()) return;
+    const std::string name = found->second.name;
+    prepared_.erase(found);
+    exchange([&](PGconn* c) { return PQsendQuery(c, ("DEALLOCATE " + name).c_str()); }, "");
+  }
+
+  // Prepares the shape once (per the types of its values), then runs it. A
+  // selection whose columns are all of types the store reads in the binary
+  // format asks for its rows in that format (learnt once, when prepared).
+  Result execute(const std::string& sql, const std::vector<Bound>& values, bool rows,
+                 const Statement& statement) {
+    std::vector<const char*> ahead = statement_guard();
+    std::string key = key_of(sql, values);
+    std::vector<Oid> types;
+    types.reserve(values.size());
+    for (const auto& v : values) types.push_back(v.type);
     auto found = prepared_.find(key);
     if (found == prepared_.end()) {
+      // A statement that cannot be prepared fails the transaction: its
+      // savepoint must stand before it.
+      if (!ahead.empty()) {
+        std::string commands;
+        for (const char* command : ahead) commands += std::string(command) + ";";
+        command(commands);
+      }
+      ahead.clear();
       if (prepared_.size() >= kKept) {
-        Result(PQexec(connection_.get(), "DEALLOCATE ALL"));
+        exchange([](PGconn* c) { return PQsendQuery(c, "DEALLOCATE ALL"); }, "");
         prepared_.clear();
       }
       const std::string name = "zantrix_" + std::to_string(next_name_++);
-      Result made(PQprepare(connection_.get(), name.c_str(), sql.c_str(),
-                            static_cast<int>(types.size()), types.data()));
+      Result made = exchange(
+          [&](PGconn* c) {
+            return PQsendPrepare(c, name.c_str(), sql.c_str(), static_cast<int>(types.size()),
+                                 types.data());
+          },
+          statement.text());
       if (!made || PQresultStatus(made.get()) != PGRES_COMMAND_OK) return made;
       found = prepared_.emplace(std::move(key), Prepared{name, rows && all_binary(name)}).first;
     }
     std::vector<const char*> texts;
     texts.reserve(values.size());
     for (const auto& v : values) texts.push_back(v.text ? v.text->c_str() : nullptr);
-    return Result(PQexecPrepared(connection_.get(), found->second.name.c_str(),
-                                 static_cast<int>(texts.size()), texts.data(), nullptr, nullptr,
-                                 found->second.binary ? 1 : 0));
+    const Prepared& prepared = found->second;
+    if (!ahead.empty()) {
+      return pipelined(ahead, prepared.name, texts, prepared.binary, statement.text());
+    }
+    return exchange(
+        [&](PGconn* c) {
+          return PQsendQueryPrepared(c, prepared.name.c_str(), static_cast<int>(texts.size()),
+                                     texts.data(), nullptr, nullptr, prepared.binary ? 1 : 0);
+        },
+        statement.text());
   }
 
   bool all_binary(const std::string& name) {
-    const Result described(PQdescribePrepared(connection_.get(), name.c_str()));
+    const Result described =
+        exchange([&](PGconn* c) { return PQsendDescribePrepared(c, name.c_str()); }, "");
     if (!described || PQresultStatus(described.get()) != PGRES_COMMAND_OK) return false;
     const int fields = PQnfields(described.get());
     for (int f = 0; f < fields; ++f) {
@@ -544,34 +967,50 @@ class PostgresConnection final : public Connection {
     return fields > 0;
   }
 
+  static std::int64_t returned_id(const PGresult* result) {
+    if (PQntuples(result) != 1 || PQgetisnull(result, 0, 0) != 0) return 0;
+    const char* cell = PQgetvalue(result, 0, 0);
+    if (PQfformat(result, 0) == 1) return big_endian<std::int64_t>(cell);
+    return integer_text(cell).value_or(0);
+  }
+
   // A table made, changed or dropped may change the lengths of its columns
   // and the rows of a prepared selection: both are asked for afresh.
   static bool changes_schema(std::string_view sql) {
     return sql.starts_with("DROP ") || sql.starts_with("CREATE ") || sql.starts_with("ALTER ");
   }
   void forget_shapes() {
-    lengths_.clear();
-    if (!prepared_.empty()) Result(PQexec(connection_.get(), "DEALLOCATE ALL"));
+    shapes_.clear();
+    if (!prepared_.empty()) {
+      exchange([](PGconn* c) { return PQsendQuery(c, "DEALLOCATE ALL"); }, "");
+    }
     prepared_.clear();
   }
 
   void lost() {
     if (in_transaction_) transaction_lost_ = true;
     in_transaction_ = false;
+    statement_savepoint_ = false;
+    pending_settings_.clear();
     prepared_.clear();
   }
 
   // Reads what the server sent since the last statement, so that a
   // connection it closed meanwhile (a restart) is made again before a
-  // statement is sent on it, rather than failing that statement.
+  // statement is sent on it, rather than failing that statement. The new
+  // connection gets the settings and the schema's lock the old one had.
   void reconnect_if_lost() {
     if (alive()) return;
     lost();
-    PQreset(connection_.get());
-    if (PQstatus(connection_.get()) != CONNECTION_OK) {
-      throw DatabaseError(trimmed(PQerrorMessage(connection_.get())), kIoError, "");
+    connection_.reset(PQconnectdb(uri_.conninfo.c_str()));
+    if (!connection_ || PQstatus(connection_.get()) != CONNECTION_OK) {
+      std::string why =
+          connection_ ? trimmed(PQerrorMessage(connection_.get())) : std::string("out of memory");
+      connection_.reset();
+      throw DatabaseError(why, kIoError, "");
     }
     configure();
+    if (schema_locked_) command(kSchemaLock);
   }
 
   // Whether the connection is still open: what the server sent while the
@@ -580,7 +1019,7 @@ class PostgresConnection final : public Connection {
   // that meets its end.
   bool alive() {
     PGconn* connection = connection_.get();
-    if (PQstatus(connection) != CONNECTION_OK) return false;
+    if (connection == nullptr || PQstatus(connection) != CONNECTION_OK) return false;
     pollfd waiting{PQsocket(connection), POLLIN, 0};
     while (poll(&waiting, 1, 0) > 0) {
       if (PQconsumeInput(connection) == 0) return false;
@@ -595,13 +1034,13 @@ class PostgresConnection final : public Connection {
 
   // Each text bound for a column of declared length must fit in it.
   void check_lengths(const Statement& statement) {
-    if (statement.table.empty()) return;
-    const auto& limits = lengths_of(statement.table);
+    if (statement.table.empty() || statement.value_columns.empty()) return;
+    const auto& limits = shape_of(statement.table).lengths;
     for (std::size_t k = 0; k < statement.value_columns.size(); ++k) {
       const auto* text = std::get_if<std::string>(&statement.parameters[k]);
       const std::string_view column = statement.column_of(k);
       if (text == nullptr || column.empty()) continue;
-      const auto limit = limits.find(column);
+      const auto limit = limits.find(lower_case(column));
       if (limit == limits.end()) continue;
       const std::size_t length = characters(*text);
       if (length > limit->second) {
@@ -613,68 +1052,80 @@ class PostgresConnection final : public Connection {
     }
   }
 
-  // The declared lengths of a table's columns, asked of the server once.
-  const std::map<std::string, std::size_t, std::less<>>& lengths_of(const std::string& table) {
-    if (const auto found = lengths_.find(table); found != lengths_.end()) return found->second;
-    auto& limits = lengths_[table];
-    const char* values[] = {table.c_str()};
-    const Result result(PQexecParams(
-        connection_.get(),
-        "SELECT column_name, character_maximum_length FROM information_schema.columns WHERE "
-        "table_schema = current_schema() AND table_name = $1 AND character_maximum_length IS "
-        "NOT NULL",
-        1, nullptr, values, nullptr, nullptr, 0));
+  // What the store needs of a table's columns: their kinds, their declared
+  // lengths and the column the server numbers rows by; asked of the
+  // server's catalogue once (none for a table that does not exist).
+  struct Shape {
+    DeclaredColumns declared;
+    std::map<std::string, std::size_t, std::less<>> lengths;
+    std::string identity;
+  };
+  const Shape& shape_of(const std::string& table) {
+    const std::string name = lower_case(table);
+    if (const auto found = shapes_.find(name); found != shapes_.end()) return found->second;
+    Shape shape;
+    const char* values[] = {name.c_str()};
+    const Result result = exchange(
+        [&](PGconn* c) {
+          return PQsendQueryParams(
+              c,
+              "SELECT a.attname, format_type(a.atttypid, a.atttypmod), CASE WHEN a.atttypid IN "
+              "(1042, 1043) AND a.atttypmod > 4 THEN a.atttypmod - 4 END, a.attidentity <> '' "
+              "OR coalesce(pg_get_expr(d.adbin, d.adrelid) LIKE 'nextval(%', false) FROM "
+              "pg_attribute a LEFT JOIN pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = "
+              "a.attnum WHERE a.attrelid = to_regclass(quote_ident($1)) AND a.attnum > 0 AND "
+              "NOT a.attisdropped",
+              1, nullptr, values, nullptr, nullptr, 0);
+        },
+        "");
     if (result && PQresultStatus(result.get()) == PGRES_TUPLES_OK) {
       for (int r = 0; r < PQntuples(result.get()); ++r) {
-        limits.emplace(PQgetvalue(result.get(), r, 0),
-                       static_cast<std::size_t>(std::atoll(PQgetvalue(result.get(), r, 1))));
+        const std::string column = PQgetvalue(result.get(), r, 0);
+        shape.declared.emplace(column, declared_kind(PQgetvalue(result.get(), r, 1)));
+        if (PQgetisnull(result.get(), r, 2) == 0) {
+          shape.lengths.emplace(
+              column, static_cast<std::size_t>(std::atoll(PQgetvalue(result.get(), r, 2))));
+        }
+        if (PQgetvalue(result.get(), r, 3)[0] == 't' && shape.identity.empty()) {
+          shape.identity = column;
+        }
       }
     }
-    return limits;
+    return shapes_.emplace(name, std::move(shape)).first->second;
   }
 
   static constexpr std::size_t kKept = 64;
+  ServerUri uri_;
   std::unique_ptr<PGconn, ConnectionFree> connection_;
   struct Prepared {
     std::string name;
     bool binary = false;
   };
   std::unordered_map<std::string, Prepared> prepared_;
-  std::unordered_map<std::string, std::map<std::string, std::size_t, std::less<>>> lengths_;
+  std::unordered_map<std::string, Shape> shapes_;
   int next_name_ = 0;
   bool in_transaction_ = false;
   bool transaction_lost_ = false;
+  bool statement_savepoint_ = false;
+  bool schema_locked_ = false;
+  std::optional<std::int64_t> last_id_;
+  // The caller's SET statements, by setting, made again on a new
+  // connection; those of an open transaction until it commits.
+  std::vector<std::pair<std::string, std::string>> settings_;
+  std::vector<std::pair<std::string, std::string>> pending_settings_;
 };
 
 }  // namespace
 
 std::unique_ptr<Connection> open_postgres(const std::string& uri) {
-  char* error = nullptr;
-  PQconninfoOption* options = PQconninfoParse(uri.c_str(), &error);
-  if (options == nullptr) {
-    const std::string why = trimmed(error);
-    PQfreemem(error);
-    throw zf::ValueError("the `postgresql` URI in `DB` cannot be read: " + why);
-  }
-  bool password = false;
-  for (const PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
-    if (std::strcmp(o->keyword, "password") == 0 && o->val != nullptr && o->val[0] != '\0') {
-      password = true;
-    }
-  }
-  PQconninfoFree(options);
-  if (password) {
-    throw zf::ValueError(
-        "the `postgresql` URI in `DB` holds a password: give it through PGPASSWORD or "
-        "~/.pgpass instead");
-  }
-  std::unique_ptr<PGconn, ConnectionFree> connection(PQconnectdb(uri.c_str()));
+  ServerUri server = read_server_uri(uri);
+  std::unique_ptr<PGconn, ConnectionFree> connection(PQconnectdb(server.conninfo.c_str()));
   if (!connection || PQstatus(connection.get()) != CONNECTION_OK) {
     throw DatabaseError(
         connection ? trimmed(PQerrorMessage(connection.get())) : std::string("out of memory"),
         kIoError, "");
   }
-  return std::make_unique<PostgresConnection>(connection.release());
+  return std::make_unique<PostgresConnection>(std::move(server), connection.release());
 }
 
 }  // namespace zantrix::plugins::sqlite3::detail

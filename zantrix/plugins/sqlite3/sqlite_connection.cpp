@@ -416,18 +416,21 @@ class SqliteConnection final : public Connection {
     if (prepared == nullptr) return how.rows ? std::optional<zf::Table>(zf::Table()) : std::nullopt;
     const Reset reset(prepared);
     bind_all(connection_, prepared, statement.parameters, text);
+    // The result's columns are read after the first step: a statement
+    // prepared before another connection changed the table is prepared
+    // again by that step, with the table's columns as they are now.
     std::optional<ResultBuilder> result;
-    if (how.rows) {
-      result.emplace();
-      result->start(prepared, how.whole_table
-                                  ? count_rows(connection_, statement.sql, statement.parameters)
-                                  : 0);
-    }
-    for (;;) {
+    for (bool first = true;; first = false) {
       const int rc = sqlite3_step(prepared);
+      if (rc != SQLITE_DONE && rc != SQLITE_ROW) throw error_of(connection_, statement.text());
+      if (!how.rows) break;
+      if (first) {
+        result.emplace();
+        result->start(prepared, how.whole_table
+                                    ? count_rows(connection_, statement.sql, statement.parameters)
+                                    : 0);
+      }
       if (rc == SQLITE_DONE) break;
-      if (rc != SQLITE_ROW) throw error_of(connection_, statement.text());
-      if (!result) break;
       result->add_row(prepared);
     }
     if (!result) return std::nullopt;
@@ -443,6 +446,24 @@ class SqliteConnection final : public Connection {
     if (in_transaction()) run_plain(connection_, "COMMIT");
   }
   std::int64_t last_insert_id() override { return sqlite3_last_insert_rowid(connection_); }
+
+  DeclaredColumns declared_columns(const std::string& table) override {
+    DeclaredColumns out;
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(connection_, "SELECT name, type FROM pragma_table_info(?)", -1, &raw,
+                           nullptr) != SQLITE_OK) {
+      return out;
+    }
+    const StatementHandle handle(raw);
+    sqlite3_bind_text(raw, 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
+    while (sqlite3_step(raw) == SQLITE_ROW) {
+      const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(raw, 0));
+      const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(raw, 1));
+      if (name != nullptr)
+        out.emplace(lower_case(name), declared_kind(type != nullptr ? type : ""));
+    }
+    return out;
+  }
 
  private:
   // The prepared statement of `sql`, made once and kept (at most kKept of

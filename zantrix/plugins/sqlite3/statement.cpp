@@ -7,6 +7,7 @@
 
 #include "zantrix/framework/datetime.h"
 #include "zantrix/framework/errors.h"
+#include "zantrix/plugins/sqlite3/column_values.h"
 
 namespace zantrix::plugins::sqlite3::detail {
 
@@ -56,11 +57,44 @@ constexpr std::array<std::string_view, 77> kReserved{"all",          "analyse",
                                                      "where",        "window",
                                                      "with"};
 
-bool reserved(std::string_view name) {
-  std::string lower(name);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+bool reserved(std::string_view lower) {
   return std::find(kReserved.begin(), kReserved.end(), lower) != kReserved.end();
+}
+
+// Whether a selected column is a plain name, which both engines report by
+// the column's declared name (PostgreSQL folding it to lower case as the
+// schema declares it); anything else they report by different names.
+bool plain_name(std::string_view name) {
+  if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0]))) return false;
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+  });
+}
+
+// `name` between double quotes, any double quote inside doubled.
+void append_quoted(std::string& out, std::string_view name) {
+  out += '"';
+  for (const char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+}
+
+// A name in the server's form: a reserved word quoted in lower case, so
+// that it names the column an unquoted name names; a selected expression
+// named as written, as SQLite names it.
+void append_name(std::string& out, std::string_view name, bool selected) {
+  const std::string lower = lower_case(name);
+  if (reserved(lower)) {
+    append_quoted(out, lower);
+  } else {
+    out += name;
+  }
+  if (selected && !plain_name(name)) {
+    out += " AS ";
+    append_quoted(out, name);
+  }
 }
 
 }  // namespace
@@ -75,6 +109,9 @@ std::vector<std::size_t> caller_marks(const std::string& sql) {
     } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
       const std::size_t eol = sql.find('\n', i);
       i = eol == std::string::npos ? sql.size() : eol;
+    } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+      const std::size_t end = sql.find("*/", i + 2);
+      i = end == std::string::npos ? sql.size() : end + 1;
     } else if (c == '?') {
       found.push_back(i);
     }
@@ -122,7 +159,9 @@ std::string Statement::text() const {
   std::size_t from = 0;
   for (std::size_t k = 0; k < marks.size(); ++k) {
     out.append(sql, from, marks[k] - from);
-    out += DB::_parse_sql_value(parameters[k]);
+    out += std::holds_alternative<std::monostate>(parameters[k])
+               ? std::string("NULL")
+               : DB::_parse_sql_value(parameters[k]);
     from = marks[k] + 1;
   }
   out.append(sql, from);
@@ -140,7 +179,7 @@ std::string Statement::postgres() const {
   std::size_t name = 0;
   while (mark < marks.size() || name < names.size()) {
     const bool next_is_mark =
-        name == names.size() || (mark < marks.size() && marks[mark] < names[name].first);
+        name == names.size() || (mark < marks.size() && marks[mark] < names[name].at);
     if (next_is_mark) {
       out.append(sql, from, marks[mark] - from);
       out += '$';
@@ -148,17 +187,10 @@ std::string Statement::postgres() const {
       from = marks[mark] + 1;
       ++mark;
     } else {
-      const auto [at, length] = names[name++];
-      out.append(sql, from, at - from);
-      const std::string_view word(sql.data() + at, length);
-      if (reserved(word)) {
-        out += '"';
-        out += word;
-        out += '"';
-      } else {
-        out += word;
-      }
-      from = at + length;
+      const Name& entry = names[name++];
+      out.append(sql, from, entry.at - from);
+      append_name(out, std::string_view(sql.data() + entry.at, entry.length), entry.selected);
+      from = entry.at + entry.length;
     }
   }
   out.append(sql, from);
@@ -170,35 +202,39 @@ void Statement::reserve(std::size_t values, std::size_t bytes) {
   parameters.reserve(values);
   marks.reserve(values);
   value_columns.reserve(values);
+  value_names.reserve(values);
   names.reserve(values + 1);
 }
 
 std::string_view Statement::column_of(std::size_t k) const {
   const std::size_t entry = value_columns[k];
   if (entry == kNoColumn) return {};
-  return std::string_view(sql).substr(names[entry].first, names[entry].second);
+  return std::string_view(sql).substr(names[entry].at, names[entry].length);
 }
 
-std::size_t Statement::add_name(std::string_view name) {
-  names.emplace_back(sql.size(), name.size());
+std::string_view Statement::name_of(std::size_t k) const {
+  if (k >= value_names.size() || value_names[k] == kNoColumn) return {};
+  const Name& entry = names[value_names[k]];
+  return std::string_view(sql).substr(entry.at, entry.length);
+}
+
+std::size_t Statement::add_name(std::string_view name, bool selected) {
+  names.push_back({sql.size(), name.size(), selected});
   sql += name;
   return names.size() - 1;
 }
 
-void Statement::add_value(const Value& value, std::size_t column) {
+void Statement::add_value(const Value& value, std::size_t column, bool stored) {
   // An absent value or a date has no literal: the same error as the
   // literal's.
   if (std::holds_alternative<std::monostate>(value) || std::holds_alternative<zf::Date>(value)) {
     DB::_parse_sql_value(value);
   }
   marks.push_back(sql.size());
-  value_columns.push_back(column);
+  value_columns.push_back(stored ? column : kNoColumn);
+  value_names.push_back(column);
   sql += '?';
-  if (const auto* t = std::get_if<zf::DateTime>(&value)) {
-    parameters.emplace_back(zf::format_datetime(std::chrono::floor<std::chrono::seconds>(*t)));
-  } else {
-    parameters.push_back(value);
-  }
+  parameters.push_back(value);
 }
 
 void Statement::add_where(const NamedValues& conditions) {
@@ -212,9 +248,9 @@ void Statement::add_where(const NamedValues& conditions) {
       if (raw == nullptr) throw zf::TypeError("condition_str must be text");
       add(*raw);
     } else {
-      add_name(name);
+      const std::size_t column = add_name(name);
       add("=");
-      add_value(value);
+      add_value(value, column, false);
     }
     add(" ");
   }

@@ -1,5 +1,6 @@
 #include "zantrix/plugins/telegram/bot.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
@@ -17,26 +18,47 @@ namespace pt = platform::telegram;
 
 namespace {
 
-// Takes every message from a chat other than the owner's, ahead of the other
-// handlers, so that it is answered by none of them: only the owner may steer
-// the engine.
-class ForeignChatGuard : public pt::Handler {
+// Takes every message that may not steer the engine, ahead of the other
+// handlers, so that it is answered by none of them: one from a chat other
+// than the owner's, and, when the owner names the users allowed, one from
+// any other user (in a group chat every member writes in the owner's chat).
+class StrangerGuard : public pt::Handler {
  public:
-  explicit ForeignChatGuard(std::optional<std::int64_t> owner) : Handler(&refuse), owner_(owner) {}
+  StrangerGuard(std::optional<std::int64_t> owner, std::optional<std::vector<std::int64_t>> users)
+      : Handler([owner](const Update& update, CallbackContext&) { refuse(update, owner); }),
+        owner_(owner),
+        users_(std::move(users)) {}
 
   bool check_update(const Update& update, const pt::Bot&) const override {
     const pt::Chat* chat = update.effective_chat();
-    return chat != nullptr && chat->id != owner_;
+    return chat != nullptr && (chat->id != owner_ || !allowed(sender(update)));
   }
 
  private:
-  static void refuse(const Update& update, CallbackContext&) {
-    pt::report("Telegram: refused a message from chat " +
-               std::to_string(update.effective_chat()->id) +
-               ": only the chat configured as TELEGRAM_CHAT_ID is served");
+  static std::optional<std::int64_t> sender(const Update& update) {
+    const auto& user = update.message->from_user;
+    return user ? std::optional(user->id) : std::nullopt;
+  }
+
+  bool allowed(std::optional<std::int64_t> user) const {
+    return !users_ || (user && std::ranges::find(*users_, *user) != users_->end());
+  }
+
+  static void refuse(const Update& update, std::optional<std::int64_t> owner) {
+    const std::string chat = std::to_string(update.effective_chat()->id);
+    if (update.effective_chat()->id != owner) {
+      pt::report("Telegram: refused a message from chat " + chat +
+                 ": only the chat configured as TELEGRAM_CHAT_ID is served");
+      return;
+    }
+    const auto user = sender(update);
+    pt::report("Telegram: refused a message from " +
+               (user ? "user " + std::to_string(*user) : std::string("no user")) + " in chat " +
+               chat + ": only the users configured as TELEGRAM_USER_IDS are served");
   }
 
   std::optional<std::int64_t> owner_;
+  std::optional<std::vector<std::int64_t>> users_;
 };
 
 struct Instance {
@@ -78,6 +100,7 @@ TelegramBot::Options TelegramBot::Options::from_config() {
   Options options;
   options.api_url = config.TELEGRAM_API_URL();
   options.chat_id = config.TELEGRAM_CHAT_ID();
+  options.user_ids = config.TELEGRAM_USER_IDS();
   return options;
 }
 
@@ -89,7 +112,7 @@ TelegramBot::TelegramBot(std::string token, Options options)
   // The callbacks by their namespace: several share a name with a property.
   namespace commands = zantrix::plugins::telegram;
   auto& dispatcher = updater_.dispatcher();
-  dispatcher.add_handler(std::make_unique<ForeignChatGuard>(chat_id_));
+  dispatcher.add_handler(std::make_unique<StrangerGuard>(chat_id_, std::move(options.user_ids)));
   dispatcher.add_handler(std::make_unique<pt::MessageHandler>(&commands::echo));
   const std::pair<const char*, pt::Callback> handlers[] = {
       {"stop", &commands::stop},

@@ -9,8 +9,11 @@
 // Construction creates the bot client and its update fetcher, registers the
 // commands (commands.h) and starts long polling on the fetcher's thread,
 // where every command runs; the constructor returns at once. Only the owner's
-// chat (TELEGRAM_CHAT_ID) is served: a message from any other chat gets no
-// answer, changes nothing and is recorded as one line on standard output.
+// chat (TELEGRAM_CHAT_ID) is served, and when a list of users is configured
+// (TELEGRAM_USER_IDS) only their messages in it: every member of a group may
+// write in the group's chat, but not every member may steer the engine. A
+// message from any other chat or user gets no answer, changes nothing and is
+// recorded as one line on standard output.
 //
 // Every property reads or writes the bot client's field under the lock that
 // the commands hold while they record, so a command's fields are seen
@@ -60,6 +63,10 @@ class TelegramBot {
     // The owner's chat: the default chat of send_message and the only chat
     // served. Without one, every chat is refused.
     std::optional<std::int64_t> chat_id{};
+    // The users whose messages in the owner's chat are served; absent: every
+    // user of that chat. A message without a sender (one sent on behalf of a
+    // chat) is refused when the list is given.
+    std::optional<std::vector<std::int64_t>> user_ids{};
     platform::telegram::BotOptions bot{};
     platform::telegram::UpdaterOptions updater{};
     // Whether the constructor starts long polling.
@@ -67,7 +74,8 @@ class TelegramBot {
     // How long close waits for the answers still being sent.
     std::chrono::milliseconds close_timeout{5000};
 
-    // TELEGRAM_API_URL and TELEGRAM_CHAT_ID of zantrix_config(), read now.
+    // TELEGRAM_API_URL, TELEGRAM_CHAT_ID and TELEGRAM_USER_IDS of
+    // zantrix_config(), read now.
     static Options from_config();
   };
 
@@ -170,10 +178,11 @@ class TelegramBot {
 };
 
 // The process-wide bot, created at the first call from TELEGRAM_TOKEN,
-// TELEGRAM_API_URL and TELEGRAM_CHAT_ID of zantrix_config(); polling starts
-// then. Never created before it is asked for. A program need not close it:
-// it is closed and destroyed when the process exits, before the libraries it
-// uses are torn down; it must not be used once exit has begun.
+// TELEGRAM_API_URL, TELEGRAM_CHAT_ID and TELEGRAM_USER_IDS of
+// zantrix_config(); polling starts then. Never created before it is asked
+// for. A program need not close it: it is closed and destroyed when the
+// process exits, before the libraries it uses are torn down; it must not be
+// used once exit has begun.
 TelegramBot& bot();
 
 // The self-check: finds the chat of the first pending message, answers it
