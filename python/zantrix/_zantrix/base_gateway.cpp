@@ -93,6 +93,8 @@ class PythonBaseGateway final : public BaseGateway {
       const std::string& cqg_symbol) const override {
     if (interpreter_finalizing()) return std::nullopt;
     const py::gil_scoped_acquire locked;
+    const KeptSelf self(*this);
+    if (!self) return std::nullopt;
     try {
       const py::object found = implementation("get_zx_security_from_cqg_symbol")(cqg_symbol);
       if (found.is_none()) return std::nullopt;
@@ -105,6 +107,8 @@ class PythonBaseGateway final : public BaseGateway {
   std::string get_cqg_symbol_from_zx_security(const core::Security& security) const override {
     if (interpreter_finalizing()) throw std::runtime_error("the Python interpreter has ended");
     const py::gil_scoped_acquire locked;
+    const KeptSelf self(*this);
+    if (!self) throw framework::KeyError(core::to_string(security));
     try {
       const py::object symbol =
           implementation("get_cqg_symbol_from_zx_security")(security_to_py(security));
@@ -126,10 +130,42 @@ class PythonBaseGateway final : public BaseGateway {
     return method;
   }
 
+  // A reference to the Python object for the length of a call into it, so
+  // that it cannot be collected during the call; empty once Python has begun
+  // to collect it (its destructor then waits in retire() for this call). The
+  // reference is not dropped here when it is the last one: this thread is
+  // inside a guard of the hold, where collecting the object would wait in
+  // retire() for this very call; the main thread drops it instead. Made and
+  // destroyed with the interpreter lock held.
+  class KeptSelf {
+   public:
+    explicit KeptSelf(const PythonBaseGateway& gateway) {
+      const auto* type = py::detail::get_type_info(typeid(BaseGateway));
+      self_ = py::reinterpret_borrow<py::object>(
+          py::detail::get_object_handle(static_cast<const BaseGateway*>(&gateway), type));
+    }
+    ~KeptSelf() {
+      if (!self_ || Py_REFCNT(self_.ptr()) > 1) return;
+      PyObject* last = self_.release().ptr();
+      if (Py_AddPendingCall(&drop_reference, last) != 0) {
+        // The queue is full: keeping the object is the safe way to fail.
+        gateways::cqg::Trace("BaseGateway: a collected gateway object is kept until exit");
+      }
+    }
+    KeptSelf(const KeptSelf&) = delete;
+    KeptSelf& operator=(const KeptSelf&) = delete;
+    explicit operator bool() const { return static_cast<bool>(self_); }
+
+   private:
+    py::object self_;
+  };
+
   template <class Record>
   void hand_on(const char* name, const Record& record) const {
     if (interpreter_finalizing()) return;
     const py::gil_scoped_acquire locked;
+    const KeptSelf self(*this);
+    if (!self) return;
     try {
       implementation(name)(record);
     } catch (py::error_already_set& error) {
@@ -138,6 +174,11 @@ class PythonBaseGateway final : public BaseGateway {
       gateways::cqg::Trace(std::string("Exception in BaseGateway.") + name + ": " +
                            error.what());
     }
+  }
+
+  static int drop_reference(void* object) {
+    Py_DECREF(static_cast<PyObject*>(object));
+    return 0;
   }
 };
 

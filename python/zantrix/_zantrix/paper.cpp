@@ -179,6 +179,12 @@ class PythonPaperMarket {
     return market_->time_at(next_ - 1);
   }
 
+  std::optional<DateTime> next_time() const {
+    const std::lock_guard lock(mutex_);
+    if (next_ == minutes_ || !market_) return std::nullopt;
+    return market_->time_at(next_);
+  }
+
   std::vector<demo::TapeInstrument> instruments() const {
     std::vector<demo::TapeInstrument> out;
     for (const auto& instrument : tape_.instruments) out.push_back(without_bars(instrument));
@@ -443,6 +449,13 @@ void bind_paper(py::module_& module) {
             return t ? datetime_to_py(*t) : py::none();
           },
           "The time of the latest replayed minute; None before the first.")
+      .def_property_readonly(
+          "next_time",
+          [](const PythonPaperMarket& m) -> py::object {
+            const auto t = m.next_time();
+            return t ? datetime_to_py(*t) : py::none();
+          },
+          "The time of the minute step() replays next; None at the end of the history.")
       .def_property_readonly(
           "account_id", [](const PythonPaperMarket& m) { return m.options().account_id; },
           "The id of the market's account.")

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -49,9 +50,62 @@ void run(DB& db) {
   (db.*statement)();
 }
 
+// One transaction scope of a DB as a context manager: the statements this
+// thread makes through the store inside the `with` block are committed once
+// when it ends normally and rolled back when it ends by an exception. Entered
+// and left on one thread, with the interpreter lock released while the
+// scope waits for the store's lock or commits.
+class PythonTransaction {
+ public:
+  explicit PythonTransaction(DB& db) : db_(db) {}
+
+  void enter() {
+    if (scope_) throw std::runtime_error("this transaction scope is open already");
+    const py::gil_scoped_release unlocked;
+    scope_.emplace(db_);
+  }
+
+  void exit(bool keep) {
+    if (!scope_) return;
+    const py::gil_scoped_release unlocked;
+    try {
+      if (keep) {
+        scope_->scope.commit();
+      } else {
+        scope_->scope.rollback();
+      }
+    } catch (...) {
+      scope_.reset();
+      throw;
+    }
+    scope_.reset();
+  }
+
+ private:
+  struct Open {
+    explicit Open(DB& db) : scope(db.transaction()) {}
+    DB::Transaction scope;
+  };
+
+  DB& db_;
+  std::optional<Open> scope_;
+};
+
 }  // namespace
 
 void bind_store(py::module_& module) {
+  py::class_<PythonTransaction>(module, "Transaction",
+                                "A transaction scope of a DB, for a with block.")
+      .def("__enter__",
+           [](const py::object& self) {
+             self.cast<PythonTransaction&>().enter();
+             return self;
+           })
+      .def("__exit__", [](PythonTransaction& scope, const py::handle& type, const py::args&) {
+        scope.exit(type.is_none());
+        return false;
+      });
+
   module.def("_db_path", &plugins::sqlite3::_db_path,
              "The directory of the record store, from the DB configuration.");
 
@@ -135,6 +189,18 @@ void bind_store(py::module_& module) {
       .def("create_position_table", &run<&DB::create_position_table>)
       .def("create_order_table", &run<&DB::create_order_table>)
       .def("create_deal_table", &run<&DB::create_deal_table>)
+      .def(
+          "last_insert_id",
+          [](DB& db) {
+            py::gil_scoped_release unlocked;
+            return db.last_insert_id();
+          },
+          "The id the latest successful insert of this store gave its row.")
+      .def(
+          "transaction", [](DB& db) { return std::make_unique<PythonTransaction>(db); },
+          py::keep_alive<0, 1>(),
+          "A transaction scope for a with block: its statements are committed once at its "
+          "end, or rolled back when the block raises.")
       .def("last_statement", &DB::last_statement,
            "The text of the latest statement this store ran or tried to run.");
 }
