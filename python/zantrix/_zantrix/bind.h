@@ -34,5 +34,7 @@ void bind_vexgate(pybind11::module_& module);
 void bind_paper(pybind11::module_& module);
 // The performance report.
 void bind_report(pybind11::module_& module);
+// TelegramBot and the process-wide bot.
+void bind_telegram(pybind11::module_& module);
 
 }  // namespace zantrix::python

@@ -111,5 +111,6 @@ PYBIND11_MODULE(_zantrix, module) {
   bind_vexgate(module);
   bind_paper(module);
   bind_report(module);
+  bind_telegram(module);
   module.attr("__version__") = std::string(zantrix::version);
 }
