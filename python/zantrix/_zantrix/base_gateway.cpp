@@ -68,6 +68,24 @@ void trace_exception(const std::string& where, py::error_already_set& error) {
   throw std::runtime_error(message);
 }
 
+// The interpreter lock for a call into Python from a thread of the CQG side.
+// The thread's Python thread state is made on its first call and kept for
+// the thread's life: making and dropping one for each of a stream of quotes
+// would cost more than the call itself.
+class Locked {
+ public:
+  Locked() {
+    thread_local bool kept = false;
+    if (!kept) {
+      acquired_.inc_ref();
+      kept = true;
+    }
+  }
+
+ private:
+  py::gil_scoped_acquire acquired_;
+};
+
 // Where a gateway object keeps its environment's Python object alive.
 constexpr const char* kRavelhostAttribute = "_BaseGateway__ravelhost";
 
@@ -92,7 +110,7 @@ class PythonBaseGateway final : public BaseGateway {
   std::optional<core::Security> get_zx_security_from_cqg_symbol(
       const std::string& cqg_symbol) const override {
     if (interpreter_finalizing()) return std::nullopt;
-    const py::gil_scoped_acquire locked;
+    const Locked locked;
     const KeptSelf self(*this);
     if (!self) return std::nullopt;
     try {
@@ -106,7 +124,7 @@ class PythonBaseGateway final : public BaseGateway {
 
   std::string get_cqg_symbol_from_zx_security(const core::Security& security) const override {
     if (interpreter_finalizing()) throw std::runtime_error("the Python interpreter has ended");
-    const py::gil_scoped_acquire locked;
+    const Locked locked;
     const KeptSelf self(*this);
     if (!self) throw framework::KeyError(core::to_string(security));
     try {
@@ -163,7 +181,7 @@ class PythonBaseGateway final : public BaseGateway {
   template <class Record>
   void hand_on(const char* name, const Record& record) const {
     if (interpreter_finalizing()) return;
-    const py::gil_scoped_acquire locked;
+    const Locked locked;
     const KeptSelf self(*this);
     if (!self) return;
     try {

@@ -483,6 +483,17 @@ void bind_paper(py::module_& module) {
           "Sets the ways the simulated client behaves as the real one may (fillOnArrival, "
           "partialFills, ...); those not named are off.")
       .def(
+          "run_market",
+          [](PythonPaperMarket& m, const std::string& cqg_symbol, long steps) {
+            unlocked([&] {
+              m.simulator().RunMarket(cqg_symbol, steps);
+              m.simulator().Sync();
+            });
+          },
+          "Moves the instrument's quotes `steps` times off the history, one quote event each "
+          "(a walk drawn from the seed); returns once they have been delivered.",
+          py::arg("cqg_symbol"), py::arg("steps"))
+      .def(
           "hold_answers",
           [](PythonPaperMarket& m, const std::string& member) {
             unlocked([&] { m.simulator().HoldAnswers(member); });

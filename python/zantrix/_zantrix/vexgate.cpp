@@ -342,6 +342,21 @@ void bind_vexgate(py::module_& module) {
           },
           "Seconds the account subscription pauses between switching account data off and on.");
 
+  module.def(
+      "_place_order_loop",
+      [](const PythonVexGate& self, py::handle order, std::size_t count) {
+        if (!py::isinstance<framework::Order>(order)) raise_type_error("order", "an Order", order);
+        const framework::Order placed = order.cast<framework::Order>();
+        return request(self, [&](VexGate& gate) {
+          const auto start = std::chrono::steady_clock::now();
+          for (std::size_t i = 0; i < count; ++i) gate.place_order(placed);
+          return seconds(std::chrono::steady_clock::now() - start);
+        });
+      },
+      "Places the order `count` times from C++ and returns the seconds taken: the floor that "
+      "the benchmark compares VexGate.place_order from Python with.",
+      py::arg("vexgate"), py::arg("order"), py::arg("count"));
+
   const auto event = [&vexgate](const char* name, framework::Event VexGate::*member,
                                 const char* doc) {
     vexgate.def_property_readonly(
