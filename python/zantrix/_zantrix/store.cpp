@@ -111,11 +111,13 @@ void bind_store(py::module_& module) {
 
   py::class_<DB>(module, "DB", "The SQLite record store of balances, positions, orders and deals.")
       .def(py::init([] {
-        py::gil_scoped_release unlocked;
-        return std::make_unique<DB>();
-      }))
-      .def("close", &run<&DB::close>)
-      .def("commit", &run<&DB::commit>)
+             py::gil_scoped_release unlocked;
+             return std::make_unique<DB>();
+           }),
+           "Opens the store the DB configuration names and creates its tables when missing.")
+      .def("close", &run<&DB::close>, "Closes the connection; later calls fail.")
+      .def("commit", &run<&DB::commit>,
+           "Commits a transaction the caller began with its own BEGIN, if one is open.")
       .def(
           "execute",
           [](DB& db, py::handle sql, py::handle parameters) {
@@ -124,6 +126,7 @@ void bind_store(py::module_& module) {
             py::gil_scoped_release unlocked;
             db.execute(text, values);
           },
+          "Runs one statement, its parameters bound to its ? marks, and commits it.",
           py::arg("sql"), py::arg("parameters") = py::none())
       .def_static(
           "_parse_sql_value",
@@ -140,7 +143,7 @@ void bind_store(py::module_& module) {
             py::gil_scoped_release unlocked;
             db.delete_table(table);
           },
-          py::arg("table_name"))
+          "Drops the table.", py::arg("table_name"))
       .def(
           "select_records",
           [](DB& db, py::handle table_name, py::handle columns, const py::kwargs& conditions) {
@@ -155,6 +158,8 @@ void bind_store(py::module_& module) {
             }
             return frame_from_table(std::move(rows));
           },
+          "The rows matching the keyword conditions, as a DataFrame of the columns (all by "
+          "default).",
           py::arg("table_name"), py::arg("columns") = py::none())
       .def(
           "update_records",
@@ -166,6 +171,7 @@ void bind_store(py::module_& module) {
             py::gil_scoped_release unlocked;
             db.update_records(table, values, where);
           },
+          "Sets the columns (a dict) of the rows matching the keyword conditions.",
           py::arg("table_name"), py::arg("columns"))
       .def(
           "insert_records",
@@ -175,7 +181,7 @@ void bind_store(py::module_& module) {
             py::gil_scoped_release unlocked;
             db.insert_records(table, row);
           },
-          py::arg("table_name"))
+          "Inserts one row of the keyword values.", py::arg("table_name"))
       .def(
           "delete_records",
           [](DB& db, py::handle table_name, const py::kwargs& conditions) {
@@ -184,11 +190,15 @@ void bind_store(py::module_& module) {
             py::gil_scoped_release unlocked;
             db.delete_records(table, where);
           },
-          py::arg("table_name"))
-      .def("create_balance_table", &run<&DB::create_balance_table>)
-      .def("create_position_table", &run<&DB::create_position_table>)
-      .def("create_order_table", &run<&DB::create_order_table>)
-      .def("create_deal_table", &run<&DB::create_deal_table>)
+          "Deletes the rows matching the keyword conditions.", py::arg("table_name"))
+      .def("create_balance_table", &run<&DB::create_balance_table>,
+           "Creates the balance table unless it exists.")
+      .def("create_position_table", &run<&DB::create_position_table>,
+           "Creates the position table unless it exists.")
+      .def("create_order_table", &run<&DB::create_order_table>,
+           "Creates the trading_order table unless it exists.")
+      .def("create_deal_table", &run<&DB::create_deal_table>,
+           "Creates the trading_deal table unless it exists.")
       .def(
           "last_insert_id",
           [](DB& db) {
