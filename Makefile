@@ -53,6 +53,7 @@ bench:
 	bench/gateway/run build-bench/bench/bench_gateway
 	cmake --build build-bench -j $(JOBS) --target zantrix_python
 	PYTHONPATH=build-bench/python /usr/bin/python3 bench/python/bench_python.py
+	PYTHONPATH=build-bench/python /usr/bin/python3 bench/python/bench_gateway.py
 
 soak: configure
 	cmake --build $(BUILD) -j $(JOBS) --target money_path_soak

@@ -151,7 +151,8 @@ if(TARGET _zantrix)
   set_target_properties(_zantrix PROPERTIES INSTALL_RPATH "$ORIGIN/${_zantrix_python_to_lib}")
   install(DIRECTORY "${PROJECT_SOURCE_DIR}/python/zantrix"
     DESTINATION "${ZANTRIX_PYTHON_INSTALL_DIR}"
-    FILES_MATCHING PATTERN "*.py"
+    FILES_MATCHING PATTERN "*.py" PATTERN "py.typed"
     PATTERN "_zantrix" EXCLUDE)
   install(TARGETS _zantrix LIBRARY DESTINATION "${ZANTRIX_PYTHON_INSTALL_DIR}/zantrix")
+  install(FILES "${ZANTRIX_PYTHON_STUBS}" DESTINATION "${ZANTRIX_PYTHON_INSTALL_DIR}/zantrix")
 endif()

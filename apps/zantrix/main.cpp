@@ -7,6 +7,7 @@
 #include "apps/zantrix/arguments.h"
 #include "apps/zantrix/commands.h"
 #include "zantrix/framework/config.h"
+#include "zantrix/version.h"
 
 namespace zantrix::app {
 namespace {
@@ -75,6 +76,7 @@ void print_help(std::ostream& out) {
          "  --config FILE   the configuration file (default: $ZANTRIX_CONFIG, else\n"
          "                  zantrix_config.json in the working directory)\n"
          "  --help          this text; COMMAND --help describes a command\n"
+         "  --version       the version of zantrix\n"
          "\n"
          "commands:\n";
   for (const Command& c : commands()) {
@@ -87,6 +89,10 @@ int run(const std::vector<std::string>& words) {
   for (; i < words.size() && words[i].starts_with("--"); ++i) {
     if (words[i] == "--help") {
       print_help(std::cout);
+      return 0;
+    }
+    if (words[i] == "--version") {
+      std::cout << "zantrix " << version << '\n';
       return 0;
     }
     if (words[i] == "--config" && i + 1 < words.size()) {

@@ -1,5 +1,8 @@
-"""zantrix: history loading, market-data records, securities, metrics, fees
-and the record store of the zantrix modules, from Python.
+"""zantrix: the zantrix modules from Python: history loading, market-data
+records, securities, metrics, fees, the record store and the report, and the
+trading path: the CQG client environment and gateway, the gateway object
+subclassed in Python, the Telegram bot and a simulated market for paper
+trading.
 
 The work is done by the compiled module ``zantrix._zantrix`` over the C++
 libraries; the modules of this package give its names the system's module
@@ -18,6 +21,6 @@ libraries' memory; errors come as Python's exceptions of the same kinds, with
 the libraries' messages.
 """
 
-from zantrix._zantrix import Config, zantrix_config
+from zantrix._zantrix import __version__, Config, zantrix_config
 
-__all__ = ["Config", "zantrix_config"]
+__all__ = ["Config", "zantrix_config", "__version__"]

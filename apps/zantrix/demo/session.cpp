@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "apps/zantrix/demo/paper_market.h"
 #include "apps/zantrix/demo/trade_journal.h"
 #include "platform/com/apartment.h"
 #include "zantrix/framework/errors.h"
@@ -51,54 +52,8 @@ std::vector<TapeInstrument> without_bars(const std::vector<TapeInstrument>& inst
   return bare;
 }
 
-cqgsim::BarSetup bar_setup(const TapeBar& bar, std::chrono::microseconds shift = {}) {
-  return {.timestamp = bar.time + shift,
-          .open = bar.open,
-          .high = bar.high,
-          .low = bar.low,
-          .close = bar.close,
-          .volume = bar.volume};
-}
-
-// Whole weeks, so that weekdays stay weekdays, and more than the tape spans,
-// so that a pass starts after the one before it has ended.
-std::chrono::microseconds pass_shift(const MarketTape& tape) {
-  if (tape.steps.empty()) return {};
-  const auto span = tape.steps.back().time - tape.steps.front().time;
-  return std::chrono::weeks(span / std::chrono::weeks(1) + 1);
-}
-
 std::string_view first_line(std::string_view text) {
   return text.substr(0, text.find('\n'));
-}
-
-// The market before the replay: each instrument quoted at its last warm-up
-// close, its minute series holding the warm-up bars and the first replayed
-// bar still forming.
-void list_instruments(cqgsim::Simulator& simulator, const MarketTape& tape, std::size_t lookback) {
-  for (const auto& instrument : tape.instruments) {
-    const TapeBar& first = instrument.bars.front();
-    const double price = instrument.warmup.empty() ? first.open : instrument.warmup.back().close;
-    simulator.DefineInstrument({.fullName = instrument.cqg_full_name,
-                                .bid = price,
-                                .ask = price + instrument.tick_size,
-                                .last = price,
-                                .tickSize = instrument.tick_size,
-                                .pointValue = instrument.point_value});
-    const std::size_t kept = std::min(instrument.warmup.size(), lookback + 1);
-    std::vector<cqgsim::BarSetup> bars;
-    for (auto it = instrument.warmup.end() - static_cast<std::ptrdiff_t>(kept);
-         it != instrument.warmup.end(); ++it) {
-      bars.push_back(bar_setup(*it));
-    }
-    bars.push_back({.timestamp = first.time,
-                    .open = price,
-                    .high = price,
-                    .low = price,
-                    .close = price,
-                    .volume = 0});
-    simulator.SetBars(instrument.cqg_full_name, std::move(bars));
-  }
 }
 
 class Session {
@@ -106,12 +61,10 @@ class Session {
   Session(const MarketTape& tape, const SessionOptions& options)
       : tape_(tape),
         options_(options),
-        simulator_(*registration_.simulator),
         gateway_(symbols_of(tape.instruments)),
         strategy_(without_bars(tape.instruments), options.strategy),
         bar_numbers_(tape.instruments.size(), 0),
-        closes_(tape.instruments.size()),
-        pass_shift_(pass_shift(tape)) {
+        closes_(tape.instruments.size()) {
     for (std::size_t i = 0; i < tape.instruments.size(); ++i) {
       const auto& instrument = tape.instruments[i];
       closes_[i] =
@@ -127,8 +80,8 @@ class Session {
     }
     connect();
     open_store();
-    simulator_.SetQuirks(options_.quirks);
-    simulator_.SetMisbehaviour(options_.misbehaviour);
+    simulator().SetQuirks(options_.quirks);
+    simulator().SetMisbehaviour(options_.misbehaviour);
     const DateTime start = tape_.steps.front().time;
     snapshot(start - 1min, "Running");
     journal_->flush();
@@ -138,7 +91,7 @@ class Session {
     settle();
     snapshot(end, interrupted_ ? "Interrupted" : "Stopped");
     journal_->flush();
-    venue_positions_ = simulator_.Positions();
+    venue_positions_ = simulator().Positions();
     vex_->Logoff();
     host_->Shutdown();
     db_->close();
@@ -147,13 +100,11 @@ class Session {
 
  private:
   void connect() {
-    simulator_.Record(false);
-    simulator_.Seed(options_.seed);
-    simulator_.SetClock(tape_.steps.front().time - 2min);
-    list_instruments(simulator_, tape_, options_.strategy.slow);
-    simulator_.AddAccount({.id = options_.account_id,
-                           .name = options_.account_name,
-                           .startingCash = options_.starting_cash});
+    market_.emplace(tape_, PaperMarketOptions{.lookback = options_.strategy.slow,
+                                              .seed = options_.seed,
+                                              .account_id = options_.account_id,
+                                              .account_name = options_.account_name,
+                                              .starting_cash = options_.starting_cash});
     host_.emplace();
     vex_ = host_->Init<VexGate>();
     gateway_.ravelhost = &*host_;
@@ -193,14 +144,8 @@ class Session {
                      options_.group_writes);
   }
 
-  // How far replayed minute `s`, counted over every pass, lies after its
-  // step of the tape.
-  std::chrono::microseconds shift_of(std::size_t s) const {
-    return pass_shift_ * static_cast<std::chrono::microseconds::rep>(s / tape_.steps.size());
-  }
-  DateTime time_at(std::size_t s) const {
-    return tape_.steps[s % tape_.steps.size()].time + shift_of(s);
-  }
+  DateTime time_at(std::size_t s) const { return market_->time_at(s); }
+  cqgsim::Simulator& simulator() { return market_->simulator(); }
 
   void replay() {
     const auto bucket = [&](DateTime t) {
@@ -214,15 +159,11 @@ class Session {
         interrupted_ = true;
         break;
       }
-      const TapeStep& step = tape_.steps[s % per_pass];
-      const auto shift = shift_of(s);
-      const DateTime now = step.time + shift;
-      for (const auto& [i, b] : step.bars) {
-        const TapeBar& bar = tape_.instruments[i].bars[b];
-        simulator_.ReplayBar(tape_.instruments[i].cqg_full_name, bar_setup(bar, shift));
-        closes_[i] = bar.close;
-      }
-      simulator_.Sync();
+      const TapeStep& step = market_->step_at(s);
+      const DateTime now = market_->time_at(s);
+      market_->replay(s);
+      for (const auto& [i, b] : step.bars) closes_[i] = tape_.instruments[i].bars[b].close;
+      simulator().Sync();
       handle_events();
       std::vector<std::size_t> moved;
       for (const auto& [i, b] : step.bars) {
@@ -256,7 +197,7 @@ class Session {
         acted |= carry_out(strategy_.on_bar(i, *bars, bar_numbers_[i], now));
       }
       if (!acted) return;
-      simulator_.Sync();
+      simulator().Sync();
       handle_events();
     }
   }
@@ -276,7 +217,7 @@ class Session {
   }
 
   void settle() {
-    simulator_.Sync();
+    simulator().Sync();
     handle_events();
   }
 
@@ -407,7 +348,7 @@ class Session {
     r.snapshots = snapshots_;
     r.starting_cash = options_.starting_cash;
     r.fees = gateways::cqg::Tollbook(deals_).total_fees;
-    r.market_fills = simulator_.Fills();
+    r.market_fills = simulator().Fills();
     for (std::size_t i = 0; i < tape_.instruments.size(); ++i) {
       r.positions.push_back(strategy_.position(i));
       double held = 0;
@@ -426,8 +367,7 @@ class Session {
   const SessionOptions& options_;
   // The session's requests reach the client from this thread.
   platform::com::ComInitialization com_;
-  cqgsim::Registration registration_;
-  cqgsim::Simulator& simulator_;
+  std::optional<PaperMarket> market_;
   // Queues what VexGate hands over on the worker thread until
   // handle_events takes it on this one.
   gateways::RecordingGateway gateway_;
@@ -442,7 +382,6 @@ class Session {
   std::vector<std::size_t> bar_numbers_;
   std::vector<double> closes_;
   std::vector<double> first_closes_;
-  const std::chrono::microseconds pass_shift_;
   gateways::OwnOrders own_;
   std::map<std::string, framework::Order, std::less<>> orders_by_id_;
   std::vector<framework::Deal> deals_;

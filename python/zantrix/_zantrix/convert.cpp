@@ -61,6 +61,10 @@ framework::DateTime datetime_arg(py::handle value, std::string_view argument) {
                    value);
 }
 
+framework::DateTime datetime_or_unset(py::handle value, std::string_view argument) {
+  return value.is_none() ? framework::DateTime{} : datetime_arg(value, argument);
+}
+
 microseconds time_of_day_arg(py::handle value, std::string_view argument) {
   PyObject* v = value.ptr();
   if (PyTime_Check(v)) {

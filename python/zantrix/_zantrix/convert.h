@@ -43,6 +43,9 @@ std::string type_name(py::handle value);
 // A datetime or pandas.Timestamp (its wall-clock fields; nanoseconds
 // dropped), or a "%Y-%m-%d %H:%M:%S" text.
 framework::DateTime datetime_arg(py::handle value, std::string_view argument);
+// A record's date-time that may be left unset: None gives the unset time
+// (the epoch), anything else is read as datetime_arg reads it.
+framework::DateTime datetime_or_unset(py::handle value, std::string_view argument);
 // The same for a datetime only; none for anything else.
 std::optional<framework::DateTime> datetime_of(py::handle value);
 // A datetime.time, a datetime.timedelta or an "HH:MM:SS" text, as the time
@@ -67,6 +70,14 @@ py::object field_value_to_py(const core::FieldValue& value);
 plugins::sqlite3::Value store_value_from_py(py::handle value);
 // Keyword arguments in the caller's order.
 plugins::sqlite3::NamedValues named_values_from_py(const py::dict& values);
+
+// __eq__ of a record class: field by field, NotImplemented against another
+// type.
+template <class Record>
+py::object records_equal(const Record& a, py::handle b) {
+  if (!py::isinstance<Record>(b)) return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+  return py::bool_(a == b.cast<const Record&>());
+}
 
 // A capsule that owns `object` and frees it with the capsule: the base of
 // numpy arrays over memory the object holds.

@@ -19,6 +19,7 @@
 #include "python/zantrix/_zantrix/convert.h"
 #include "zantrix/framework/errors.h"
 #include "zantrix/plugins/sqlite3/db.h"
+#include "zantrix/version.h"
 
 namespace zantrix::python {
 namespace {
@@ -104,4 +105,12 @@ PYBIND11_MODULE(_zantrix, module) {
   bind_metrics(module);
   bind_store(module);
   bind_config(module);
+  bind_trading_records(module);
+  bind_base_gateway(module);
+  bind_ravelhost(module);
+  bind_vexgate(module);
+  bind_paper(module);
+  bind_report(module);
+  bind_telegram(module);
+  module.attr("__version__") = std::string(zantrix::version);
 }

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -49,19 +50,74 @@ void run(DB& db) {
   (db.*statement)();
 }
 
+// One transaction scope of a DB as a context manager: the statements this
+// thread makes through the store inside the `with` block are committed once
+// when it ends normally and rolled back when it ends by an exception. Entered
+// and left on one thread, with the interpreter lock released while the
+// scope waits for the store's lock or commits.
+class PythonTransaction {
+ public:
+  explicit PythonTransaction(DB& db) : db_(db) {}
+
+  void enter() {
+    if (scope_) throw std::runtime_error("this transaction scope is open already");
+    const py::gil_scoped_release unlocked;
+    scope_.emplace(db_);
+  }
+
+  void exit(bool keep) {
+    if (!scope_) return;
+    const py::gil_scoped_release unlocked;
+    try {
+      if (keep) {
+        scope_->scope.commit();
+      } else {
+        scope_->scope.rollback();
+      }
+    } catch (...) {
+      scope_.reset();
+      throw;
+    }
+    scope_.reset();
+  }
+
+ private:
+  struct Open {
+    explicit Open(DB& db) : scope(db.transaction()) {}
+    DB::Transaction scope;
+  };
+
+  DB& db_;
+  std::optional<Open> scope_;
+};
+
 }  // namespace
 
 void bind_store(py::module_& module) {
+  py::class_<PythonTransaction>(module, "Transaction",
+                                "A transaction scope of a DB, for a with block.")
+      .def("__enter__",
+           [](const py::object& self) {
+             self.cast<PythonTransaction&>().enter();
+             return self;
+           })
+      .def("__exit__", [](PythonTransaction& scope, const py::handle& type, const py::args&) {
+        scope.exit(type.is_none());
+        return false;
+      });
+
   module.def("_db_path", &plugins::sqlite3::_db_path,
              "The directory of the record store, from the DB configuration.");
 
   py::class_<DB>(module, "DB", "The SQLite record store of balances, positions, orders and deals.")
       .def(py::init([] {
-        py::gil_scoped_release unlocked;
-        return std::make_unique<DB>();
-      }))
-      .def("close", &run<&DB::close>)
-      .def("commit", &run<&DB::commit>)
+             py::gil_scoped_release unlocked;
+             return std::make_unique<DB>();
+           }),
+           "Opens the store the DB configuration names and creates its tables when missing.")
+      .def("close", &run<&DB::close>, "Closes the connection; later calls fail.")
+      .def("commit", &run<&DB::commit>,
+           "Commits a transaction the caller began with its own BEGIN, if one is open.")
       .def(
           "execute",
           [](DB& db, py::handle sql, py::handle parameters) {
@@ -70,6 +126,7 @@ void bind_store(py::module_& module) {
             py::gil_scoped_release unlocked;
             db.execute(text, values);
           },
+          "Runs one statement, its parameters bound to its ? marks, and commits it.",
           py::arg("sql"), py::arg("parameters") = py::none())
       .def_static(
           "_parse_sql_value",
@@ -86,7 +143,7 @@ void bind_store(py::module_& module) {
             py::gil_scoped_release unlocked;
             db.delete_table(table);
           },
-          py::arg("table_name"))
+          "Drops the table.", py::arg("table_name"))
       .def(
           "select_records",
           [](DB& db, py::handle table_name, py::handle columns, const py::kwargs& conditions) {
@@ -101,6 +158,8 @@ void bind_store(py::module_& module) {
             }
             return frame_from_table(std::move(rows));
           },
+          "The rows matching the keyword conditions, as a DataFrame of the columns (all by "
+          "default).",
           py::arg("table_name"), py::arg("columns") = py::none())
       .def(
           "update_records",
@@ -112,6 +171,7 @@ void bind_store(py::module_& module) {
             py::gil_scoped_release unlocked;
             db.update_records(table, values, where);
           },
+          "Sets the columns (a dict) of the rows matching the keyword conditions.",
           py::arg("table_name"), py::arg("columns"))
       .def(
           "insert_records",
@@ -121,7 +181,7 @@ void bind_store(py::module_& module) {
             py::gil_scoped_release unlocked;
             db.insert_records(table, row);
           },
-          py::arg("table_name"))
+          "Inserts one row of the keyword values.", py::arg("table_name"))
       .def(
           "delete_records",
           [](DB& db, py::handle table_name, const py::kwargs& conditions) {
@@ -130,11 +190,27 @@ void bind_store(py::module_& module) {
             py::gil_scoped_release unlocked;
             db.delete_records(table, where);
           },
-          py::arg("table_name"))
-      .def("create_balance_table", &run<&DB::create_balance_table>)
-      .def("create_position_table", &run<&DB::create_position_table>)
-      .def("create_order_table", &run<&DB::create_order_table>)
-      .def("create_deal_table", &run<&DB::create_deal_table>)
+          "Deletes the rows matching the keyword conditions.", py::arg("table_name"))
+      .def("create_balance_table", &run<&DB::create_balance_table>,
+           "Creates the balance table unless it exists.")
+      .def("create_position_table", &run<&DB::create_position_table>,
+           "Creates the position table unless it exists.")
+      .def("create_order_table", &run<&DB::create_order_table>,
+           "Creates the trading_order table unless it exists.")
+      .def("create_deal_table", &run<&DB::create_deal_table>,
+           "Creates the trading_deal table unless it exists.")
+      .def(
+          "last_insert_id",
+          [](DB& db) {
+            py::gil_scoped_release unlocked;
+            return db.last_insert_id();
+          },
+          "The id the latest successful insert of this store gave its row.")
+      .def(
+          "transaction", [](DB& db) { return std::make_unique<PythonTransaction>(db); },
+          py::keep_alive<0, 1>(),
+          "A transaction scope for a with block: its statements are committed once at its "
+          "end, or rolled back when the block raises.")
       .def("last_statement", &DB::last_statement,
            "The text of the latest statement this store ran or tried to run.");
 }

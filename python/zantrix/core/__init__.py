@@ -1,1 +1,2 @@
-"""The core modules: securities, constants, deals and market data."""
+"""The core modules: securities, constants, market data, and the orders,
+deals, balances and positions of trading."""

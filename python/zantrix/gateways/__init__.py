@@ -1,1 +1,2 @@
-"""The gateways' parts reachable from Python: the fee models."""
+"""The gateways: the framework's gateway object, the CQG gateway and its
+client environment, and the CQG fee model."""

@@ -1,1 +1,1 @@
-"""The CQG gateway's fee model."""
+"""The CQG gateway (``wrapper``) and its fee model (``tollbook``)."""

@@ -487,6 +487,43 @@ TEST_F(RavelhostRunTest, OnlyTheThreadHoldingTheProxyReachesTheClient) {
   }).join();
 }
 
+
+// Another thread reaches the client through the hold only while it holds a
+// proxy of its own, each call served on the worker; such a thread may also
+// shut the environment down through it.
+TEST_F(RavelhostRunTest, AThreadProxyServesItsThreadThroughTheHold) {
+  Ravelhost host;
+  host.Init<RecordingSink>();
+  const auto hold = host.clientHold();
+  const auto refusal = [&] {
+    try {
+      hold->client()->APIConfiguration();
+    } catch (const com::ComError& error) {
+      return error.hr();
+    }
+    return com::S_OK;
+  };
+  std::thread([&] {
+    EXPECT_THROW(host.TakeThreadProxy(), com::ComError);
+    const com::ComInitialization apartment;
+    EXPECT_EQ(refusal(), com::RPC_E_WRONG_THREAD);
+    {
+      const auto proxy = host.TakeThreadProxy();
+      EXPECT_THROW(host.TakeThreadProxy(), std::runtime_error);
+      EXPECT_EQ(refusal(), com::S_OK);
+    }
+    EXPECT_EQ(refusal(), com::RPC_E_WRONG_THREAD);
+    const auto proxy = host.TakeThreadProxy();
+    host.Shutdown();
+  }).join();
+  EXPECT_THROW(host.TakeThreadProxy(), std::runtime_error);
+
+  const long worker = ThreadOf(Output(), "COM framework is initializing...");
+  const auto calls = simulator->Calls();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back().member, "CQGCEL.Shutdown");
+  for (const auto& call : calls) EXPECT_EQ(call.thread, static_cast<com::DWORD>(worker));
+}
 TEST_F(RavelhostRunTest, InitIsCalledOnce) {
   Ravelhost host;
   host.Init<RecordingSink>();

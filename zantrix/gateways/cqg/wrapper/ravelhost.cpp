@@ -142,6 +142,10 @@ void SinkInternal::OnDataError(std::shared_ptr<cel::Error> cqgError,
 
 std::shared_ptr<cel::CQGCEL> ClientHold::client() const {
   const std::lock_guard lock(mutex_);
+  if (!thread_clients_.empty()) {
+    const auto own = thread_clients_.find(std::this_thread::get_id());
+    if (own != thread_clients_.end()) return own->second;
+  }
   return client_;
 }
 
@@ -160,9 +164,12 @@ void ClientHold::open(std::shared_ptr<cel::CQGCEL> client) {
   if (!closed_) client_ = std::move(client);
 }
 
-void ClientHold::open_worker(std::shared_ptr<cel::CQGCEL> client) {
+void ClientHold::open_worker(std::shared_ptr<cel::CQGCEL> client,
+                             std::shared_ptr<platform::com::Apartment> apartment) {
   const std::lock_guard lock(mutex_);
-  if (!closed_) worker_client_ = std::move(client);
+  if (closed_) return;
+  worker_client_ = std::move(client);
+  worker_apartment_ = std::move(apartment);
 }
 
 void ClientHold::close() {
@@ -170,6 +177,67 @@ void ClientHold::close() {
   closed_ = true;
   client_.reset();
   worker_client_.reset();
+  worker_apartment_.reset();
+  thread_clients_.clear();
+}
+
+std::shared_ptr<cel::CQGCEL> ClientHold::take_proxy() {
+  std::shared_ptr<cel::CQGCEL> object;
+  std::shared_ptr<platform::com::Apartment> worker;
+  {
+    const std::lock_guard lock(mutex_);
+    if (closed_ || !client_ || !worker_client_) {
+      throw std::runtime_error(
+          "TakeThreadProxy: the CQG client environment is not running (before Init has started "
+          "it, or after Shutdown)");
+    }
+    if (thread_clients_.contains(std::this_thread::get_id())) {
+      throw std::runtime_error("TakeThreadProxy: this thread holds a proxy of the client already");
+    }
+    object = worker_client_;
+    worker = worker_apartment_;
+  }
+  if (worker->IsCurrentThread()) {
+    throw std::runtime_error(
+        "TakeThreadProxy can not run on the CQG worker thread: it serves the client itself");
+  }
+  if (!platform::com::Apartment::Current()) throw platform::com::UninitializedCallerError();
+  // The stream is made on the worker, as COM makes it on the object's own
+  // thread, and taken here; taking it grants this thread's apartment the
+  // worker's objects.
+  const auto stream =
+      worker->Call([&object] { return CoMarshalInterThreadInterfaceInStream(IID_IDispatch, object); });
+  return Dispatch<cel::CQGCEL>(CoGetInterfaceAndReleaseStream(stream, IID_IDispatch));
+}
+
+void ClientHold::add_thread_client(std::thread::id thread, std::shared_ptr<cel::CQGCEL> client) {
+  const std::lock_guard lock(mutex_);
+  if (!closed_) thread_clients_.insert_or_assign(thread, std::move(client));
+}
+
+void ClientHold::remove_thread_client(std::thread::id thread) {
+  std::shared_ptr<cel::CQGCEL> released;
+  const std::lock_guard lock(mutex_);
+  const auto found = thread_clients_.find(thread);
+  if (found == thread_clients_.end()) return;
+  released = std::move(found->second);
+  thread_clients_.erase(found);
+}
+
+ThreadProxy::ThreadProxy(const std::shared_ptr<ClientHold>& hold)
+    : hold_(hold), thread_(std::this_thread::get_id()) {
+  hold->add_thread_client(thread_, hold->take_proxy());
+}
+
+ThreadProxy::ThreadProxy(ThreadProxy&& other) noexcept
+    : hold_(std::exchange(other.hold_, {})), thread_(other.thread_) {}
+
+ThreadProxy::~ThreadProxy() {
+  if (const auto hold = hold_.lock()) hold->remove_thread_client(thread_);
+}
+
+ThreadProxy Ravelhost::TakeThreadProxy() {
+  return ThreadProxy(shared_->clientHold);
 }
 
 Ravelhost::Ravelhost()
@@ -186,9 +254,12 @@ Ravelhost::Ravelhost()
 }
 
 Ravelhost::~Ravelhost() {
-  shared_->clientHold->close();
-  if (!initCalled || shutDown) return;
+  if (!initCalled || shutDown) {
+    shared_->clientHold->close();
+    return;
+  }
   if (onWorkerThread()) {
+    shared_->clientHold->close();
     // Destroyed from a handler: the worker cannot wait for its own end, and
     // the proxy serves only the caller's thread. The worker shuts the client
     // down itself once this handler has returned and its pump has ended.
@@ -244,7 +315,7 @@ void Ravelhost::threadedFunction(Shared& shared, const SinkType& sinkType) {
 
     Trace("CQG.CQGCEL.4 creation...");
     const auto client = Dispatch<cel::CQGCEL>(CreateObject(cel::CQGCEL_PROGID));
-    shared.clientHold->open_worker(client);
+    shared.clientHold->open_worker(client, platform::com::Apartment::Current());
     Trace("CQG.CQGCEL.4 created!");
 
     Trace("Marshal CQGCEL in stream");
@@ -331,13 +402,16 @@ void Ravelhost::Shutdown() {
   }
   if (shutDown) return;
   shutDown = true;
+  // The proxy that serves this thread: the ThreadProxy's, or Init's.
+  auto client = shared_->clientHold->client();
+  if (!client) client = cqgCEL;
   // Sinks asked for a request from now on find the environment closed.
   shared_->clientHold->close();
   Trace("CQGCEL is being shut down..");
   // The client is shut down while the pump still runs, so the call can be
   // served; when the worker is already gone the call fails and the worker is
   // still joined below.
-  if (cqgCEL) shutdownClient(*cqgCEL);
+  if (client) shutdownClient(*client);
   SetEvent(shutdownEvent);
   if (thread.joinable()) thread.join();
   Trace("CQGCEL is shut down.");

@@ -12,6 +12,8 @@
 // As with COM, the caller's thread must have initialised COM itself before
 // Init (platform::com::ComInitialization), and only that thread may call
 // through cqgCEL: another thread gets the client's RPC_E_WRONG_THREAD.
+// Another thread of the engine takes a proxy of its own (TakeThreadProxy),
+// which the worker marshals for it on request.
 //
 // Failures: a data error reported during start-up releases Init, which
 // traces it and still returns the sink (errorHappened tells). A worker that
@@ -41,6 +43,7 @@
 #include <string_view>
 #include <thread>
 #include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/com/synch.h"
@@ -48,6 +51,10 @@
 #include "zantrix/framework/cqg/events.h"
 #include "zantrix/framework/datetime.h"
 #include "zantrix/framework/event.h"
+
+namespace platform::com {
+class Apartment;
+}
 
 namespace zantrix::gateways::cqg {
 
@@ -205,8 +212,8 @@ class SinkInternal : public CELSinkBase {
   void Init(framework::Event& eventCELStarted, std::atomic<bool>& errorHappened);
 };
 
-// What a sink keeps of its environment: the client as the caller's thread
-// sees it (the proxy), and the client object itself as the worker thread
+// What a sink keeps of its environment: the client as the calling thread
+// sees it (a proxy), and the client object itself as the worker thread
 // holds it, while the environment runs. A proxy serves only the thread that
 // took it; a handler that must call the client (on the worker thread) uses
 // the worker's own object, which serves that thread inline. The environment
@@ -215,7 +222,10 @@ class SinkInternal : public CELSinkBase {
 // environment. Safe from any thread.
 class ClientHold {
  public:
-  // The proxy; null before Init has obtained it and after Shutdown.
+  // The proxy serving the calling thread: the one it took with a
+  // ThreadProxy while that lives, else the one Init took (which
+  // serves Init's thread only); null before Init has obtained it and after
+  // Shutdown.
   std::shared_ptr<cel::CQGCEL> client() const;
   // The worker's own object; null before the worker made it and after
   // Shutdown. For calls on the worker thread only.
@@ -225,14 +235,49 @@ class ClientHold {
 
  private:
   friend class Ravelhost;
+  friend class ThreadProxy;
   void open(std::shared_ptr<cel::CQGCEL> client);
-  void open_worker(std::shared_ptr<cel::CQGCEL> client);
+  void open_worker(std::shared_ptr<cel::CQGCEL> client,
+                   std::shared_ptr<platform::com::Apartment> apartment);
   void close();
+  // A proxy marshalled by the worker for the calling thread; a
+  // std::runtime_error when the environment is not running.
+  std::shared_ptr<cel::CQGCEL> take_proxy();
+  void add_thread_client(std::thread::id thread, std::shared_ptr<cel::CQGCEL> client);
+  void remove_thread_client(std::thread::id thread);
 
   mutable std::mutex mutex_;
   std::shared_ptr<cel::CQGCEL> client_;
   std::shared_ptr<cel::CQGCEL> worker_client_;
+  std::shared_ptr<platform::com::Apartment> worker_apartment_;
+  std::unordered_map<std::thread::id, std::shared_ptr<cel::CQGCEL>> thread_clients_;
   bool closed_ = false;
+};
+
+// A proxy of the client for a thread other than Init's, so that requests
+// made on that thread (VexGate's among them, which go through the hold)
+// reach the client. Taking one asks the worker to marshal the client, and
+// this thread takes it out of the stream, as Init does; it waits for the
+// worker to serve it. While it lives, hold->client() gives that proxy on its
+// thread, and only there. The calling thread must have initialised COM (the
+// ComError CO_E_NOTINITIALIZED otherwise). A std::runtime_error before Init
+// has started the client, after Shutdown, on the worker thread (which serves
+// the client itself) and on a thread that holds a proxy of this environment
+// already; the ComError of a worker that no longer serves. Destroyed on the
+// thread that took it, before that thread's last CoUninitialize; destroyed
+// after its environment it does nothing. Movable, not copyable.
+class ThreadProxy {
+ public:
+  explicit ThreadProxy(const std::shared_ptr<ClientHold>& hold);
+  ThreadProxy(ThreadProxy&& other) noexcept;
+  ThreadProxy& operator=(ThreadProxy&&) = delete;
+  ThreadProxy(const ThreadProxy&) = delete;
+  ThreadProxy& operator=(const ThreadProxy&) = delete;
+  ~ThreadProxy();
+
+ private:
+  std::weak_ptr<ClientHold> hold_;
+  std::thread::id thread_;
 };
 
 // A caller's configuration step: called on the caller's thread with the
@@ -267,10 +312,14 @@ class Ravelhost {
   // Shuts the client down, ends the message pump and joins the worker; returns
   // when the worker has ended. It always signals and joins the worker, also
   // when the client can no longer be called (the call's error is traced); a
-  // second Shutdown does nothing. Called from the thread that called Init;
-  // on the worker thread (from a handler) it is refused with a
+  // second Shutdown does nothing. Called from the thread that called Init, or
+  // from one that holds a ThreadProxy, through whose proxy the client is shut
+  // down; on the worker thread (from a handler) it is refused with a
   // std::runtime_error, as the worker cannot wait for its own end.
   void Shutdown();
+
+  // A ThreadProxy of this environment for the calling thread.
+  ThreadProxy TakeThreadProxy();
 
   // What sinks keep of this environment (ClientHold).
   const std::shared_ptr<ClientHold>& clientHold() const;

@@ -1,0 +1,1 @@
+"""The CQG client environment (``ravelhost``) and the CQG gateway (``vexgate``)."""

@@ -1,0 +1,1 @@
+"""The Telegram bot through which a user steers a running engine."""
