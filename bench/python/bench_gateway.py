@@ -22,9 +22,9 @@ os.environ.setdefault("ZANTRIX_CONFIG", str(
 from zantrix import _zantrix
 from zantrix.core.constants import Direction, OrderType
 from zantrix.core.order import Order
-from zantrix.gateways.base_gateway import BaseGateway
 from zantrix.gateways.cqg.wrapper.ravelhost import Ravelhost
 from zantrix.gateways.cqg.wrapper.vexgate import VexGate
+from zantrix.gateways.queueing_gateway import QueueingGateway
 from zantrix.paper import PaperMarket
 
 QUOTES = 200_000
@@ -32,17 +32,12 @@ ORDERS = 2_000
 RUNS = 3
 
 
-class Counting(BaseGateway):
+class Counting(QueueingGateway):
     """Counts the quotes it receives; the rest is not measured."""
 
     def __init__(self, instruments):
-        BaseGateway.__init__(self)
+        QueueingGateway.__init__(self, instruments)
         self.quotes = 0
-        self.securities = {i.cqg_symbol: i.security for i in instruments}
-        self.symbols = {i.security: i.cqg_symbol for i in instruments}
-        for security in self.symbols:
-            self.cqg_quotes.open(security)
-            self.cqg_orderbooks.open(security)
 
     def process_quote(self, quote):
         self.quotes += 1
@@ -55,12 +50,6 @@ class Counting(BaseGateway):
 
     def process_deal(self, deal):
         pass
-
-    def get_zx_security_from_cqg_symbol(self, cqg_symbol):
-        return self.securities.get(cqg_symbol)
-
-    def get_cqg_symbol_from_zx_security(self, security):
-        return self.symbols[security]
 
 
 def best_of(work):

@@ -23,7 +23,6 @@ import datetime
 import math
 import os
 import pathlib
-import queue
 import sys
 
 os.environ.setdefault("ZANTRIX_CONFIG",
@@ -36,10 +35,11 @@ from zantrix.core.constants import Direction, Offset, OrderStatus, OrderType
 from zantrix.core.data import OrderBook, Quote
 from zantrix.core.deal import Deal
 from zantrix.core.order import Order
-from zantrix.gateways.base_gateway import BaseGateway, DealUpdate, OrderUpdate
+from zantrix.gateways.base_gateway import DealUpdate, OrderUpdate
 from zantrix.gateways.cqg.tollbook import Tollbook
 from zantrix.gateways.cqg.wrapper.ravelhost import Ravelhost
 from zantrix.gateways.cqg.wrapper.vexgate import OrderPlacingError, VexGate
+from zantrix.gateways.queueing_gateway import QueueingGateway
 from zantrix.paper import PaperMarket
 from zantrix.plugins.analysis.report import (InstrumentFees, Report, Trading, analyse,
                                              render_html, render_text, round_trips)
@@ -55,42 +55,6 @@ FINISHED = {OrderStatus.FILLED, OrderStatus.CANCELLED, OrderStatus.FAILED}
 PlaceOrder = collections.namedtuple("PlaceOrder", "instrument order")
 CancelOrder = collections.namedtuple("CancelOrder", "instrument order_id")
 
-
-class QueueingGateway(BaseGateway):
-    """The gateway object: queues what the worker hands over, in order."""
-
-    def __init__(self, instruments):
-        BaseGateway.__init__(self)
-        self.events = queue.SimpleQueue()
-        self.securities = {i.cqg_symbol: i.security for i in instruments}
-        self.symbols = {i.security: i.cqg_symbol for i in instruments}
-        for security in self.symbols:
-            self.cqg_quotes.open(security)
-            self.cqg_orderbooks.open(security)
-
-    def process_quote(self, quote):
-        self.events.put(quote)
-
-    def process_orderbook(self, orderbook):
-        self.events.put(orderbook)
-
-    def process_order(self, update):
-        self.events.put(update)
-
-    def process_deal(self, deal):
-        self.events.put(deal)
-
-    def get_zx_security_from_cqg_symbol(self, cqg_symbol):
-        return self.securities.get(cqg_symbol)
-
-    def get_cqg_symbol_from_zx_security(self, security):
-        return self.symbols[security]
-
-    def take(self):
-        taken = []
-        while not self.events.empty():
-            taken.append(self.events.get())
-        return taken
 
 
 class OwnOrders:

@@ -4,7 +4,6 @@ collected while the worker calls them, and many threads at once. Every test
 trades on the paper market of the shipped sample."""
 
 import gc
-import queue
 import threading
 import weakref
 
@@ -15,47 +14,18 @@ from zantrix.core.constants import Direction, OrderType
 from zantrix.core.data import OrderBook, Quote
 from zantrix.core.order import Order
 from zantrix.core.position import PositionData
-from zantrix.gateways.base_gateway import BaseGateway, DealUpdate, OrderUpdate
+from zantrix.gateways.base_gateway import DealUpdate, OrderUpdate
 from zantrix.gateways.cqg.wrapper.ravelhost import Ravelhost
 from zantrix.gateways.cqg.wrapper.vexgate import OrderPlacingError, VexGate
+from zantrix.gateways.queueing_gateway import QueueingGateway
 from zantrix.paper import PaperMarket
 
 
-class Recorder(BaseGateway):
+class Recorder(QueueingGateway):
     """Queues what the worker hands over, for the test's thread to drain."""
 
-    def __init__(self, instruments):
-        BaseGateway.__init__(self)
-        self.events = queue.Queue()
-        self.securities = {i.cqg_symbol: i.security for i in instruments}
-        self.symbols = {i.security: i.cqg_symbol for i in instruments}
-        for security in self.symbols:
-            self.cqg_quotes.open(security)
-            self.cqg_orderbooks.open(security)
-
-    def process_quote(self, quote):
-        self.events.put(quote)
-
-    def process_orderbook(self, orderbook):
-        self.events.put(orderbook)
-
-    def process_order(self, update):
-        self.events.put(update)
-
-    def process_deal(self, deal):
-        self.events.put(deal)
-
-    def get_zx_security_from_cqg_symbol(self, cqg_symbol):
-        return self.securities.get(cqg_symbol)
-
-    def get_cqg_symbol_from_zx_security(self, security):
-        return self.symbols[security]
-
     def drain(self):
-        taken = []
-        while not self.events.empty():
-            taken.append(self.events.get())
-        return taken
+        return self.take()
 
 
 def start(market, gateway_type=Recorder, logon=True):
